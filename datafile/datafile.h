@@ -1,0 +1,54 @@
+#pragma once
+
+#include "datafileformat.h"
+#include "filesystemcalls.h"
+
+#include <cstdint>
+#include <filesystem>
+
+namespace quelm {
+
+// An existing data file, opened for reading or for filling in bars. Opening validates it:
+// magic, version, sizes, checksum, and the capacity against the real file size, so that a
+// damaged, cut-short or foreign file gives a DataFileError instead of a bad read.
+class DataFile
+{
+public:
+    enum class Mode
+    {
+        ReadOnly,
+        ReadWrite
+    };
+
+    // Opens and validates the file at `path`; throws DataFileError saying why it cannot.
+    static DataFile open(const std::filesystem::path &path, Mode mode = Mode::ReadOnly);
+    static DataFile open(const std::filesystem::path &path, Mode mode, FileSystemCalls &calls);
+
+    DataFile(DataFile &&) noexcept = default;
+    DataFile &operator=(DataFile &&) noexcept = default;
+
+    const std::filesystem::path &path() const { return m_path; }
+    // The header as it stood when opened, with appended bars counted.
+    const DataFileHeader &header() const { return m_header; }
+
+    // Bar `index`, counting from 0; throws DataFileError unless index < barsWritten.
+    Bar readBar(std::uint64_t index) const;
+    // Stores `bar` after the last one and counts it in the header; throws DataFileError when
+    // the file is full or was opened ReadOnly. The record goes first, the count after it.
+    void appendBar(const Bar &bar);
+    // Flushes appended bars and the header to the disk.
+    void flush();
+
+private:
+    DataFile(FileSystemCalls &calls, std::filesystem::path path, FileHandle file, Mode mode,
+             const DataFileHeader &header);
+    [[noreturn]] void fail(const std::string &what, const std::string &reason, int error = 0) const;
+
+    FileSystemCalls *m_calls;
+    std::filesystem::path m_path;
+    FileHandle m_file;
+    Mode m_mode;
+    DataFileHeader m_header;
+};
+
+} // namespace quelm

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "datafilecomponent.h"
+#include "filesystemcalls.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace quelm {
+
+// Makes each run's data files in a folder of its own under a data root, crash-safely: a file
+// appears under its final name only once it is complete, with space for all its bars reserved.
+// Files are named 0001.qdf ... 9999.qdf in a run folder named by the local start time, e.g.
+// "2026-12-07 06-01-02" (" (002)" and up appended when two runs start in the same second).
+// CreateDataFile and CloseDataFile return 0; failures are thrown as DataFileError.
+// One thread at a time; several stores, in one process or several, may share a root.
+class DataFileStore final : public DataFileComponent
+{
+public:
+    static constexpr std::int32_t maxFileNumber = 9999;
+
+    // Makes `root` (and its missing parents) if needed; throws DataFileError if it cannot.
+    explicit DataFileStore(std::filesystem::path root);
+    // The same on top of other system calls; tests pass ones that fail on purpose.
+    DataFileStore(std::filesystem::path root, FileSystemCalls &calls);
+    // Closes the files still open without marking them closed cleanly.
+    ~DataFileStore() override;
+    DataFileStore(const DataFileStore &) = delete;
+    DataFileStore &operator=(const DataFileStore &) = delete;
+
+    // Makes file `fileNumber` (1 to 9999, once per run) with room for `barCount` bars (0 or
+    // more) and keeps it open. Makes the run folder on the first call.
+    std::int32_t CreateDataFile(std::int32_t &fileNumber, std::int32_t &barCount) override;
+    // Marks file `fileNumber` closed cleanly, flushes and closes it. Does nothing for a number
+    // this store has not got open.
+    std::int32_t CloseDataFile(std::int32_t &fileNumber) override;
+
+    // The writable application data folder of "Quelm": $XDG_DATA_HOME/Quelm on Linux,
+    // %LOCALAPPDATA%\Quelm on Windows.
+    static std::filesystem::path defaultRoot();
+    // The name a file of that number gets in its run folder, e.g. "0003.qdf".
+    static std::string fileName(std::int32_t fileNumber);
+
+    const std::filesystem::path &root() const { return m_root; }
+    // This run's folder, once its first file was made.
+    std::optional<std::filesystem::path> runFolder() const { return m_runFolder; }
+    // Where this run made file `fileNumber`; nothing for a number it did not make.
+    std::optional<std::filesystem::path> filePath(std::int32_t fileNumber) const;
+
+private:
+    void makeRoot();
+    void makeRunFolder(std::int32_t fileNumber);
+    void dropEmptyRunFolder();
+    FileHandle makeFile(std::int32_t fileNumber, std::uint64_t capacity,
+                        const std::filesystem::path &target);
+    int createTemporary(std::int32_t fileNumber, std::filesystem::path &temporary,
+                        FileSystemCalls::Handle &file);
+    int markClosed(FileHandle &file);
+    [[noreturn]] void throwCreateError(std::int32_t fileNumber, const std::filesystem::path &where,
+                                       int error, std::uint64_t size);
+
+    FileSystemCalls &m_calls;
+    std::filesystem::path m_root;
+    std::optional<std::filesystem::path> m_runFolder;
+    FileHandle m_runDirectory;
+    std::map<std::int32_t, std::filesystem::path> m_made;
+    std::map<std::int32_t, FileHandle> m_open;
+};
+
+} // namespace quelm

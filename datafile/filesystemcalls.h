@@ -1,0 +1,104 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <utility>
+
+namespace quelm {
+
+// The few system calls the data file code makes, behind one interface so that tests can make
+// any of them fail. Every call returns 0 on success or an errno value (Windows errors are
+// mapped to the nearest errno). platform_posix.cpp and platform_windows.cpp implement it.
+class FileSystemCalls
+{
+public:
+    // An open file or folder: a file descriptor, or a Windows HANDLE.
+    using Handle = std::intptr_t;
+    static constexpr Handle invalidHandle = -1;
+
+    virtual ~FileSystemCalls() = default;
+
+    // Makes one folder; EEXIST when anything already has that name.
+    virtual int makeDirectory(const std::filesystem::path &path) = 0;
+    // Removes an empty folder.
+    virtual int removeDirectory(const std::filesystem::path &path) = 0;
+    // Opens a folder so that its entries can be flushed; may give invalidHandle where the
+    // system has no such thing.
+    virtual int openDirectory(const std::filesystem::path &path, Handle &directory) = 0;
+    // Creates a nameless file inside `directory` for reading and writing (O_TMPFILE);
+    // EOPNOTSUPP or EISDIR where the file system cannot.
+    virtual int createUnnamed(const std::filesystem::path &directory, Handle &file) = 0;
+    // Creates a new file for reading and writing; EEXIST when the name is taken.
+    virtual int createNew(const std::filesystem::path &path, Handle &file) = 0;
+    // Opens an existing file.
+    virtual int openExisting(const std::filesystem::path &path, bool writable, Handle &file) = 0;
+    // Sets the file's size to `size` with all of its space allocated on disk.
+    virtual int reserve(Handle file, std::uint64_t size) = 0;
+    // Writes all `size` bytes at `offset`.
+    virtual int writeAt(Handle file, std::uint64_t offset, const void *data, std::size_t size) = 0;
+    // Reads all `size` bytes at `offset`; EIO when the file ends before.
+    virtual int readAt(Handle file, std::uint64_t offset, void *data, std::size_t size) = 0;
+    virtual int fileSize(Handle file, std::uint64_t &size) = 0;
+    // Flushes the file's data and size to the disk.
+    virtual int syncData(Handle file) = 0;
+    // Gives a nameless file the name `target`; EEXIST when taken, never replacing.
+    virtual int linkUnnamed(Handle file, const std::filesystem::path &target) = 0;
+    // Renames `from` to `to`; EEXIST when `to` is taken, never replacing.
+    virtual int renameNoReplace(const std::filesystem::path &from,
+                                const std::filesystem::path &to) = 0;
+    virtual int removeFile(const std::filesystem::path &path) = 0;
+    // Flushes a folder's entries, so that names made in it survive a power cut.
+    virtual int syncDirectory(Handle directory) = 0;
+    virtual int close(Handle handle) = 0;
+    // The bytes this process may still use on the file system holding `path`.
+    virtual int freeSpace(const std::filesystem::path &path, std::uint64_t &bytes) = 0;
+};
+
+// The running system's implementation.
+FileSystemCalls &systemFileCalls();
+
+// Owns one open handle and closes it when it goes; move-only.
+class FileHandle
+{
+public:
+    FileHandle() = default;
+    FileHandle(FileSystemCalls &calls, FileSystemCalls::Handle handle)
+        : m_calls(&calls), m_handle(handle)
+    {
+    }
+    FileHandle(FileHandle &&other) noexcept
+        : m_calls(other.m_calls),
+          m_handle(std::exchange(other.m_handle, FileSystemCalls::invalidHandle))
+    {
+    }
+    FileHandle &operator=(FileHandle &&other) noexcept
+    {
+        if (this != &other) {
+            close();
+            m_calls = other.m_calls;
+            m_handle = std::exchange(other.m_handle, FileSystemCalls::invalidHandle);
+        }
+        return *this;
+    }
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+    ~FileHandle() { close(); }
+
+    FileSystemCalls::Handle get() const noexcept { return m_handle; }
+    bool isOpen() const noexcept { return m_handle != FileSystemCalls::invalidHandle; }
+    // Closes now and returns what the system said; 0 when nothing was open.
+    int close() noexcept
+    {
+        if (!isOpen()) {
+            return 0;
+        }
+        return m_calls->close(std::exchange(m_handle, FileSystemCalls::invalidHandle));
+    }
+
+private:
+    FileSystemCalls *m_calls = nullptr;
+    FileSystemCalls::Handle m_handle = FileSystemCalls::invalidHandle;
+};
+
+} // namespace quelm

@@ -1,0 +1,232 @@
+#include "filesystemcalls.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace quelm {
+
+namespace {
+
+int toFd(FileSystemCalls::Handle handle)
+{
+    return static_cast<int>(handle);
+}
+
+// Runs a call that fails with -1 and errno, again while a signal interrupts it.
+template <typename Call> int retrying(Call call)
+{
+    for (;;) {
+        if (call() != -1) {
+            return 0;
+        }
+        if (errno != EINTR) {
+            return errno;
+        }
+    }
+}
+
+class PosixFileSystemCalls final : public FileSystemCalls
+{
+public:
+    PosixFileSystemCalls()
+    {
+        // Going past the process's file size limit would otherwise kill the program with
+        // SIGXFSZ; ignored, it reaches us as EFBIG. A handler the program set stays.
+        struct sigaction current = {};
+        if (sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            std::signal(SIGXFSZ, SIG_IGN);
+        }
+    }
+
+    int makeDirectory(const std::filesystem::path &path) override
+    {
+        return retrying([&] { return ::mkdir(path.c_str(), 0777); });
+    }
+
+    int removeDirectory(const std::filesystem::path &path) override
+    {
+        return retrying([&] { return ::rmdir(path.c_str()); });
+    }
+
+    int openDirectory(const std::filesystem::path &path, Handle &directory) override
+    {
+        return openPath(path, O_RDONLY | O_DIRECTORY, 0, directory);
+    }
+
+    int createUnnamed(const std::filesystem::path &directory, Handle &file) override
+    {
+#ifdef O_TMPFILE
+        return openPath(directory, O_RDWR | O_TMPFILE, 0666, file);
+#else
+        (void)directory;
+        (void)file;
+        return EOPNOTSUPP;
+#endif
+    }
+
+    int createNew(const std::filesystem::path &path, Handle &file) override
+    {
+        return openPath(path, O_RDWR | O_CREAT | O_EXCL, 0666, file);
+    }
+
+    int openExisting(const std::filesystem::path &path, bool writable, Handle &file) override
+    {
+        return openPath(path, writable ? O_RDWR : O_RDONLY, 0, file);
+    }
+
+    int reserve(Handle file, std::uint64_t size) override
+    {
+        if (size > static_cast<std::uint64_t>(INT64_MAX)) {
+            return EFBIG;
+        }
+        for (;;) {
+            const int error = ::posix_fallocate(toFd(file), 0, static_cast<off_t>(size));
+            if (error != EINTR) {
+                return error;
+            }
+        }
+    }
+
+    int writeAt(Handle file, std::uint64_t offset, const void *data, std::size_t size) override
+    {
+        const auto *bytes = static_cast<const char *>(data);
+        while (size > 0) {
+            const ssize_t written = ::pwrite(toFd(file), bytes, size, static_cast<off_t>(offset));
+            if (written < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return errno;
+            }
+            bytes += written;
+            size -= static_cast<std::size_t>(written);
+            offset += static_cast<std::uint64_t>(written);
+        }
+        return 0;
+    }
+
+    int readAt(Handle file, std::uint64_t offset, void *data, std::size_t size) override
+    {
+        auto *bytes = static_cast<char *>(data);
+        while (size > 0) {
+            const ssize_t got = ::pread(toFd(file), bytes, size, static_cast<off_t>(offset));
+            if (got < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return errno;
+            }
+            if (got == 0) {
+                return EIO;
+            }
+            bytes += got;
+            size -= static_cast<std::size_t>(got);
+            offset += static_cast<std::uint64_t>(got);
+        }
+        return 0;
+    }
+
+    int fileSize(Handle file, std::uint64_t &size) override
+    {
+        struct stat status = {};
+        if (::fstat(toFd(file), &status) != 0) {
+            return errno;
+        }
+        size = static_cast<std::uint64_t>(status.st_size);
+        return 0;
+    }
+
+    int syncData(Handle file) override
+    {
+        // Not retried after EIO: the kernel may already have dropped the dirty pages, so a
+        // second call could report success for data that never reached the disk.
+        return ::fdatasync(toFd(file)) == 0 ? 0 : errno;
+    }
+
+    int linkUnnamed(Handle file, const std::filesystem::path &target) override
+    {
+        const std::string self = "/proc/self/fd/" + std::to_string(toFd(file));
+        int error = retrying([&] {
+            return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW);
+        });
+#ifdef AT_EMPTY_PATH
+        if (error == ENOENT) {
+            // No /proc mounted: name the descriptor itself.
+            error = retrying(
+                [&] { return ::linkat(toFd(file), "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH); });
+        }
+#endif
+        return error;
+    }
+
+    int renameNoReplace(const std::filesystem::path &from, const std::filesystem::path &to) override
+    {
+#ifdef RENAME_NOREPLACE
+        const int error = retrying([&] {
+            return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+        });
+        if (error != EINVAL && error != ENOSYS) {
+            return error;
+        }
+#endif
+        // A file system without the flag: a hard link never replaces either.
+        if (const int linkError = retrying([&] { return ::link(from.c_str(), to.c_str()); })) {
+            return linkError;
+        }
+        return removeFile(from);
+    }
+
+    int removeFile(const std::filesystem::path &path) override
+    {
+        return retrying([&] { return ::unlink(path.c_str()); });
+    }
+
+    int syncDirectory(Handle directory) override
+    {
+        return ::fsync(toFd(directory)) == 0 ? 0 : errno;
+    }
+
+    int close(Handle handle) override
+    {
+        // Linux releases the descriptor even when close reports an error: never close twice.
+        return ::close(toFd(handle)) == 0 ? 0 : errno;
+    }
+
+    int freeSpace(const std::filesystem::path &path, std::uint64_t &bytes) override
+    {
+        struct statvfs status = {};
+        if (const int error = retrying([&] { return ::statvfs(path.c_str(), &status); })) {
+            return error;
+        }
+        bytes = static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
+        return 0;
+    }
+
+private:
+    static int openPath(const std::filesystem::path &path, int flags, mode_t mode, Handle &handle)
+    {
+        int fd = -1;
+        const int error =
+            retrying([&] { return fd = ::open(path.c_str(), flags | O_CLOEXEC, mode); });
+        if (error == 0) {
+            handle = fd;
+        }
+        return error;
+    }
+};
+
+} // namespace
+
+FileSystemCalls &systemFileCalls()
+{
+    static PosixFileSystemCalls calls;
+    return calls;
+}
+
+} // namespace quelm
