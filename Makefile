@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 JOBS ?= 2
 
-.PHONY: deps configure build run test
+.PHONY: deps configure build run test package
 
 deps:
 	tools/install-deps
@@ -19,3 +19,6 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel $(JOBS)
+
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
