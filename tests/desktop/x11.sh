@@ -132,9 +132,11 @@ quelm_pid=
 echo "quelm exited with status 0"
 
 # One run folder holding files 1 to 4, each valid, closed, with its bars' capacity.
+shopt -s nullglob
 runs=("$XDG_DATA_HOME"/Quelm/*/)
-[ ${#runs[@]} -eq 1 ] && [ -d "${runs[0]}" ] || die "expected one run folder, found: ${runs[*]}"
+[ ${#runs[@]} -eq 1 ] || die "expected one run folder under $XDG_DATA_HOME/Quelm, found ${#runs[@]}"
 files=("${runs[0]}"*)
+[ ${#files[@]} -gt 0 ] || die "the run folder ${runs[0]} is empty"
 "$inspect" --json "${files[@]}" >"$work/inspect.json" || die "quelm-inspect failed: $(cat "$work/inspect.json")"
 python3 "$here/check-files.py" "$work/inspect.json" 1:10 2:10 3:10 4:25 ||
   die "the data files are not as built; quelm-inspect said: $(cat "$work/inspect.json")"
