@@ -25,7 +25,7 @@ std::string reasonText(int errorNumber)
     case EEXIST:
         return "something of that name already exists";
     case ENOENT:
-        return "a folder on the path does not exist";
+        return "it or a folder on its path does not exist";
     case EIO:
         return "the disk reported an input/output error";
     case EROFS:
