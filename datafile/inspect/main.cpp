@@ -138,7 +138,7 @@ int main(int argc, char **argv)
         quelm::DataFileHeader header;
         bool valid = false;
         try {
-            header = quelm::DataFile::open(std::filesystem::u8path(file)).header();
+            header = quelm::DataFile::open(std::filesystem::path(file)).header();
             valid = true;
         } catch (const quelm::DataFileError &failure) {
             error = failure.what();

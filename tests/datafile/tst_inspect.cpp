@@ -20,8 +20,8 @@ class TestInspect : public QObject
     Q_OBJECT
 
 private slots:
-    void reportsAFreshClosedFile();
-    void reportsAnOpenFile();
+    void reportsAFreshFile_data();
+    void reportsAFreshFile();
     void reportsDamagedAndMissingFiles();
     void printsHeadersAsText();
     void explainsItself_data();
@@ -58,15 +58,27 @@ QList<QJsonObject> TestInspect::jsonLines(const QByteArray &out)
     return objects;
 }
 
-void TestInspect::reportsAFreshClosedFile()
+void TestInspect::reportsAFreshFile_data()
 {
+    QTest::addColumn<std::int32_t>("bars");
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("made and closed") << 10 << true;
+    QTest::newRow("still open, no bars") << 0 << false;
+}
+
+void TestInspect::reportsAFreshFile()
+{
+    QFETCH(std::int32_t, bars);
+    QFETCH(bool, closed);
     QTemporaryDir dir;
     VERIFY_DIR(dir);
     DataFileStore store(toPath(dir.path()));
-    std::int32_t number = 1, bars = 10;
+    std::int32_t number = 7;
     store.CreateDataFile(number, bars);
-    store.CloseDataFile(number);
-    const QString path = toQString(*store.filePath(1));
+    if (closed) {
+        store.CloseDataFile(number);
+    }
+    const QString path = toQString(*store.filePath(7));
 
     const Result result = inspect({u"--json"_s, path});
     QCOMPARE(result.exitCode, 0);
@@ -75,27 +87,11 @@ void TestInspect::reportsAFreshClosedFile()
     const QJsonObject &file = lines[0];
     QCOMPARE(file[u"file"].toString(), path);
     QCOMPARE(file[u"valid"].toBool(), true);
-    QCOMPARE(file[u"number"].toInt(), 1);
-    QCOMPARE(file[u"capacity"].toInt(), 10);
-    QCOMPARE(file[u"bars"].toInt(-1), 0);
-    QCOMPARE(file[u"state"].toString(), u"closed"_s);
-    QVERIFY(!file.contains(u"error"));
-}
-
-void TestInspect::reportsAnOpenFile()
-{
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    DataFileStore store(toPath(dir.path()));
-    std::int32_t number = 7, bars = 0;
-    store.CreateDataFile(number, bars);
-
-    const Result result = inspect({u"--json"_s, toQString(*store.filePath(7))});
-    QCOMPARE(result.exitCode, 0);
-    const QJsonObject file = jsonLines(result.out).value(0);
     QCOMPARE(file[u"number"].toInt(), 7);
-    QCOMPARE(file[u"capacity"].toInt(-1), 0);
-    QCOMPARE(file[u"state"].toString(), u"open"_s);
+    QCOMPARE(file[u"capacity"].toInt(-1), bars);
+    QCOMPARE(file[u"bars"].toInt(-1), 0);
+    QCOMPARE(file[u"state"].toString(), closed ? u"closed"_s : u"open"_s);
+    QVERIFY(!file.contains(u"error"));
 }
 
 void TestInspect::reportsDamagedAndMissingFiles()
