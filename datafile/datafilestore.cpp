@@ -111,11 +111,13 @@ std::int32_t DataFileStore::CreateDataFile(std::int32_t &fileNumber, std::int32_
 
     const auto capacity = static_cast<std::uint64_t>(bars);
     const std::uint64_t size = fileSizeFor(capacity);
+    // Told before anything is written where the free space already says it cannot fit.
     const std::filesystem::path &folder = m_runFolder ? *m_runFolder : m_root;
     if (std::uint64_t free = 0; m_calls.freeSpace(folder, free) == 0 && free < size) {
-        throw DataFileError(createFailure(number) + " in " + pathText(folder) +
-                                ": the disk is full (needs " + sizeText(size) + ", " +
-                                sizeText(free) + " free).",
+        const std::string where =
+            m_runFolder ? " at " + pathText(folder / fileName(number)) : " in " + pathText(folder);
+        throw DataFileError(createFailure(number) + where + ": the disk is full (needs " +
+                                sizeText(size) + ", " + sizeText(free) + " free).",
                             ENOSPC);
     }
 

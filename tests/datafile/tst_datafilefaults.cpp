@@ -169,14 +169,23 @@ void TestDataFileFaults::tooLittleFreeSpaceIsToldBeforeWriting()
     FaultyFileSystemCalls calls;
     calls.reportedFree = 1000;
     DataFileStore store(toPath(dir.path()), calls);
+    const QString full =
+        u"Cannot create data file 2 %1: the disk is full (needs 4.8 KiB, 1000 bytes free)."_s;
     int thrown = 0;
-    QCOMPARE(
-        QString::fromStdString(createError(store, 2, 100, thrown)),
-        u"Cannot create data file 2 in %1: the disk is full (needs 4.8 KiB, 1000 bytes free)."_s
-            .arg(dir.path()));
+    QCOMPARE(QString::fromStdString(createError(store, 2, 100, thrown)),
+             full.arg(u"in "_s + dir.path()));
     QCOMPARE(thrown, ENOSPC);
     QCOMPARE(calls.count(Call::MakeDirectory) + calls.count(Call::CreateUnnamed), 0);
     QCOMPARE(tree(store.root()), QStringList());
+
+    calls.reportedFree.reset();
+    QCOMPARE(createError(store, 1, 100, thrown), std::string());
+    calls.reportedFree = 1000;
+    const QStringList before = tree(store.root());
+    QCOMPARE(QString::fromStdString(createError(store, 2, 100, thrown)),
+             full.arg(u"at "_s + toQString(*store.runFolder() / "0002.qdf")));
+    QCOMPARE(calls.count(Call::CreateUnnamed), 1);
+    QCOMPARE(tree(store.root()), before);
 }
 
 void TestDataFileFaults::failedCloseIsReportedOnce_data()
