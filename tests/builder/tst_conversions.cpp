@@ -72,10 +72,10 @@ void TestConversions::refusesWhatIsNotANumber_data()
 
     for (const QLocale &locale : {english, german}) {
         const QString tag = locale.name() + QLatin1Char(' ');
-        const char *texts[] = {"",    " ",     "\t", "abc",      "12abc", "1 2",  "--1",
-                               "+-1", "0x10",  "$5", "5$",       "inf",   "-inf", "infinity",
-                               "nan", "NaN",   "e3", "1e",       "1e+",   ".",    "-",
-                               "1e3.5", "1,,000", "1..000", "١٢", "１２"};
+        const char *texts[] = {"",      " ",      "\t",     "abc", "12abc", "1 2",  "--1",
+                               "+-1",   "0x10",   "$5",     "5$",  "inf",   "-inf", "infinity",
+                               "nan",   "NaN",    "e3",     "1e",  "1e+",   ".",    "-",
+                               "1e3.5", "1,,000", "1..000", "١٢",  "１２"};
         for (const char *text : texts)
             QTest::addRow("%s\"%s\"", qPrintable(tag), text) << locale << QString::fromUtf8(text);
     }

@@ -1,0 +1,223 @@
+#include "frmquelm.h"
+
+#include "conversions.h"
+#include "datafileerror.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QStringList>
+#include <cstdio>
+#include <limits>
+#include <stdexcept>
+
+namespace quelm {
+namespace {
+
+const QString windowTitleText = QStringLiteral("Quelm File Builder");
+const QString defaultBars = QStringLiteral("10");
+constexpr std::int32_t fileLimit = 100;
+
+QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, const QRect &rect,
+                  const QColor &colour)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setGeometry(rect);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    return label;
+}
+
+} // namespace
+
+frmQuelm::frmQuelm(std::unique_ptr<DataFileComponent> component, Notifier &notifier,
+                   QWidget *parent)
+    : QWidget(parent), Quelm1(std::move(component)), m_notifier(notifier),
+      m_banner(QStringLiteral(":/banner.png")), m_banner2x(QStringLiteral(":/banner@2x.png"))
+{
+    m_banner2x.setDevicePixelRatio(2.0);
+    setObjectName(QStringLiteral("frmQuelm"));
+    setWindowTitle(windowTitleText);
+    QIcon icon;
+    for (int size : {16, 32, 48, 256})
+        icon.addFile(QStringLiteral(":/icons/quelm-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
+    setFixedSize(267, 204);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+
+    const QColor yellow(255, 255, 0);
+    const QColor cyan(0, 255, 255);
+    Label1 = makeLabel(this, QStringLiteral("Label1"), QStringLiteral("Next File Number"),
+                       QRect(20, 144, 89, 17), yellow);
+    lblFileNumber = makeLabel(this, QStringLiteral("lblFileNumber"), QStringLiteral("1"),
+                              QRect(112, 144, 57, 17), cyan);
+    Label2 = makeLabel(this, QStringLiteral("Label2"), QStringLiteral("Number of Bars"),
+                       QRect(20, 168, 81, 17), yellow);
+
+    txtSize = new QLineEdit(defaultBars, this);
+    txtSize->setObjectName(QStringLiteral("txtSize"));
+    txtSize->setGeometry(112, 168, 57, 21);
+    Label2->setBuddy(txtSize);
+
+    cmdBuild = new QPushButton(QStringLiteral("Build"), this);
+    cmdBuild->setObjectName(QStringLiteral("cmdBuild"));
+    cmdBuild->setGeometry(176, 168, 65, 21);
+    // Enter in the box and Escape must not build.
+    cmdBuild->setAutoDefault(false);
+    cmdBuild->setDefault(false);
+
+    txtSize->setAccessibleName(QStringLiteral("Number of Bars"));
+    txtSize->setAccessibleDescription(
+        tr("How many bars the next data file is made ready to take; empty or 0 means 10."));
+    lblFileNumber->setAccessibleDescription(tr("The number that the next data file will get."));
+    cmdBuild->setAccessibleName(QStringLiteral("Build"));
+    cmdBuild->setAccessibleDescription(
+        tr("Builds the next numbered data file with the number of bars in the box."));
+    showFileNumber(lblFileNumber->text());
+
+    setTabOrder(cmdBuild, txtSize);
+    cmdBuild->setFocus();
+    connect(cmdBuild, &QPushButton::clicked, this, &frmQuelm::cmdBuild_Click);
+
+    Form_Load();
+}
+
+frmQuelm::~frmQuelm()
+{
+    Form_Unload();
+}
+
+void frmQuelm::Form_Load()
+{
+    lngFileNumber = 1;
+}
+
+void frmQuelm::cmdBuild_Click()
+{
+    m_building = true;
+    const std::int32_t fileNumber = lngFileNumber;
+    QString failure;
+    try {
+        build();
+    } catch (const ConversionError &error) {
+        failure = tr("File %1 was not built: the number of bars could not be read.\n%2")
+                      .arg(fileNumber)
+                      .arg(QString::fromStdString(error.what()));
+    } catch (const DataFileError &error) {
+        failure = tr("File %1 could not be created.\n%2")
+                      .arg(fileNumber)
+                      .arg(QString::fromStdString(error.what()));
+    } catch (const std::exception &error) {
+        failure = tr("The build of file %1 stopped.\n%2")
+                      .arg(fileNumber)
+                      .arg(QString::fromStdString(error.what()));
+    }
+    if (!failure.isEmpty())
+        m_notifier.warning(windowTitleText, failure);
+    m_building = false;
+    // A close that came in while a box of this build was open takes effect now.
+    if (m_closePending)
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void frmQuelm::build()
+{
+    if (txtSize->text().isEmpty())
+        txtSize->setText(defaultBars);
+    else if (conversions::textToDouble(txtSize->text()) == 0.0)
+        txtSize->setText(defaultBars);
+
+    lngBars = conversions::textToInt32(txtSize->text());
+
+    Quelm1->CreateDataFile(lngFileNumber, lngBars);
+
+    // Built from the fields as the component left them.
+    const QString number = conversions::int32ToText(lngFileNumber);
+    const QString bars = conversions::int32ToText(lngBars);
+    m_notifier.information(QStringLiteral("File ") + number + QStringLiteral("  Bars ") + bars,
+                           QStringLiteral("File ") + number +
+                               QStringLiteral(" has been created and is ready to take ") + bars +
+                               QStringLiteral(" bars of data."));
+
+    if (lngFileNumber == std::numeric_limits<std::int32_t>::max())
+        throw std::overflow_error(
+            tr("The data file component gave back file number %1, which has no successor.")
+                .arg(lngFileNumber)
+                .toStdString());
+    ++lngFileNumber;
+    if (lngFileNumber == fileLimit + 1) {
+        lngFileNumber = fileLimit;
+        m_notifier.information(QStringLiteral("Max File Capacity."),
+                               QStringLiteral("You can not build more than 100 files."));
+        cmdBuild->setEnabled(false);
+    } else {
+        showFileNumber(conversions::int32ToText(lngFileNumber));
+    }
+}
+
+void frmQuelm::showFileNumber(const QString &number)
+{
+    lblFileNumber->setText(number);
+    lblFileNumber->setAccessibleName(QStringLiteral("Next File Number ") + number);
+}
+
+void frmQuelm::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+
+    QStringList failures;
+    const std::int32_t last = lngFileNumber;
+    for (std::int32_t i = 1; i <= last;) {
+        const std::int32_t offered = i;
+        try {
+            Quelm1->CloseDataFile(i);
+        } catch (const std::exception &error) {
+            failures << tr("File %1: %2").arg(offered).arg(QString::fromStdString(error.what()));
+        }
+        // The component may have written into the counter; the loop goes on from there.
+        if (i >= last)
+            break;
+        ++i;
+    }
+    if (failures.isEmpty())
+        return;
+
+    m_releaseFailed = true;
+    const QString text =
+        tr("Some data files of this run could not be closed:\n%1").arg(failures.join(u'\n'));
+    std::fprintf(stderr, "quelm: %s\n", qPrintable(text));
+    m_notifier.warning(windowTitleText, text);
+}
+
+void frmQuelm::endRun()
+{
+    m_notifier.dismiss();
+    close();
+}
+
+void frmQuelm::closeEvent(QCloseEvent *event)
+{
+    if (m_building) {
+        m_closePending = true;
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+void frmQuelm::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(0, 0, 128));
+    painter.drawPixmap(0, 0, devicePixelRatioF() > 1.0 ? m_banner2x : m_banner);
+}
+
+} // namespace quelm

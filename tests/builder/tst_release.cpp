@@ -1,0 +1,248 @@
+#include "frmquelm.h"
+#include "messageboxnotifier.h"
+#include "recordingcomponent.h"
+#include "recordingnotifier.h"
+#include "signalcloser.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+#include <csignal>
+#include <limits>
+#include <numeric>
+
+using quelm::frmQuelm;
+
+namespace {
+
+std::vector<std::int32_t> oneTo(int last)
+{
+    std::vector<std::int32_t> numbers(static_cast<std::size_t>(last));
+    std::iota(numbers.begin(), numbers.end(), 1);
+    return numbers;
+}
+
+} // namespace
+
+class TestRelease : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void releasesEveryNumberOfTheRun_data();
+    void releasesEveryNumberOfTheRun();
+    void loopsOnFromWhatTheComponentWrote_data();
+    void loopsOnFromWhatTheComponentWrote();
+    void releasesTheRestWhenOneFails();
+    void releasesOnceWhateverClosesTheWindow_data();
+    void releasesOnceWhateverClosesTheWindow();
+    void signalClosesTheWindow_data();
+    void signalClosesTheWindow();
+    void signalDuringABoxEndsTheRunInOrder();
+
+private:
+    void buildTimes(int count);
+
+    std::shared_ptr<ComponentLog> log;
+    RecordingNotifier notifier;
+    std::unique_ptr<frmQuelm> window;
+};
+
+void TestRelease::init()
+{
+    log = std::make_shared<ComponentLog>();
+    notifier = RecordingNotifier();
+    window = std::make_unique<frmQuelm>(std::make_unique<RecordingComponent>(log), notifier);
+}
+
+void TestRelease::cleanup()
+{
+    window.reset();
+}
+
+void TestRelease::buildTimes(int count)
+{
+    for (int i = 0; i < count; ++i)
+        window->cmdBuild_Click();
+    log->calls.clear();
+}
+
+void TestRelease::releasesEveryNumberOfTheRun_data()
+{
+    QTest::addColumn<int>("builds");
+    QTest::addColumn<int>("lastReleased");
+
+    QTest::newRow("no build") << 0 << 1;
+    QTest::newRow("one build") << 1 << 2;
+    QTest::newRow("three builds") << 3 << 4;
+    QTest::newRow("99 builds") << 99 << 100;
+    QTest::newRow("limit reached") << 100 << 100;
+}
+
+void TestRelease::releasesEveryNumberOfTheRun()
+{
+    QFETCH(int, builds);
+    QFETCH(int, lastReleased);
+
+    buildTimes(builds);
+    window->close();
+    QCOMPARE(log->closed(), oneTo(lastReleased));
+    QVERIFY(!window->releaseFailed());
+    for (const RecordingNotifier::Message &message : notifier.messages)
+        QVERIFY(!message.warning);
+}
+
+void TestRelease::loopsOnFromWhatTheComponentWrote_data()
+{
+    QTest::addColumn<int>("writtenAt");
+    QTest::addColumn<int>("written");
+    QTest::addColumn<std::vector<std::int32_t>>("released");
+
+    // Nine builds: the loop runs to 10.
+    QTest::newRow("skips ahead") << 3 << 7 << std::vector<std::int32_t>{1, 2, 3, 8, 9, 10};
+    QTest::newRow("goes back") << 9 << 4 << std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7, 8,
+                                                                      9, 5, 6, 7, 8, 9, 10};
+    QTest::newRow("past the end") << 2 << 50 << std::vector<std::int32_t>{1, 2};
+    QTest::newRow("largest number")
+        << 2 << std::numeric_limits<std::int32_t>::max() << std::vector<std::int32_t>{1, 2};
+}
+
+void TestRelease::loopsOnFromWhatTheComponentWrote()
+{
+    QFETCH(int, writtenAt);
+    QFETCH(int, written);
+    QFETCH(std::vector<std::int32_t>, released);
+
+    buildTimes(9);
+    bool done = false;
+    log->onClose = [&](std::int32_t &number) {
+        if (number == writtenAt && !done) {
+            number = written;
+            done = true;
+        }
+    };
+    window->Form_Unload();
+    QCOMPARE(log->closed(), released);
+}
+
+void TestRelease::releasesTheRestWhenOneFails()
+{
+    buildTimes(5);
+    notifier.messages.clear();
+    log->failCloseFor = {3, 5};
+    window->close();
+
+    QCOMPARE(log->closed(), oneTo(6));
+    QVERIFY(window->releaseFailed());
+    QCOMPARE(notifier.messages.size(), 1);
+    const RecordingNotifier::Message &message = notifier.messages.first();
+    QVERIFY(message.warning);
+    QCOMPARE(message.title, QStringLiteral("Quelm File Builder"));
+    QCOMPARE(message.text, QStringLiteral("Some data files of this run could not be closed:\n"
+                                          "File 3: Cannot close file 3: input/output error.\n"
+                                          "File 5: Cannot close file 5: input/output error."));
+}
+
+void TestRelease::releasesOnceWhateverClosesTheWindow_data()
+{
+    QTest::addColumn<QString>("route");
+    for (const char *route :
+         {"close", "window system", "close event", "quit", "end of run", "destruction", "twice"})
+        QTest::newRow(route) << QString::fromLatin1(route);
+}
+
+void TestRelease::releasesOnceWhateverClosesTheWindow()
+{
+    QFETCH(QString, route);
+
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    buildTimes(2);
+    if (route == QLatin1String("close")) {
+        window->close();
+    } else if (route == QLatin1String("window system")) {
+        window->windowHandle()->close();
+    } else if (route == QLatin1String("close event")) {
+        QCloseEvent event;
+        QApplication::sendEvent(window.get(), &event);
+        QVERIFY(event.isAccepted());
+    } else if (route == QLatin1String("quit")) {
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(!window->isVisible());
+    } else if (route == QLatin1String("end of run")) {
+        window->endRun();
+        QCOMPARE(notifier.dismissals, 1);
+    } else if (route == QLatin1String("twice")) {
+        window->close();
+        window->show();
+        window->close();
+    }
+    window.reset();
+    QCOMPARE(log->closed(), oneTo(3));
+}
+
+void TestRelease::signalClosesTheWindow_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestRelease::signalClosesTheWindow()
+{
+    QFETCH(int, signalNumber);
+
+    quelm::SignalCloser closer(*window);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    buildTimes(1);
+    std::raise(signalNumber);
+    QTRY_VERIFY(!window->isVisible());
+    std::raise(signalNumber);
+    QTest::qWait(20);
+    QCOMPARE(log->closed(), oneTo(2));
+}
+
+void TestRelease::signalDuringABoxEndsTheRunInOrder()
+{
+    quelm::MessageBoxNotifier boxes;
+    frmQuelm real(std::make_unique<RecordingComponent>(log), boxes);
+    quelm::SignalCloser closer(real);
+    real.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&real));
+
+    // The 100th build: its report is open when the signals come, and the limit box never shows.
+    log->onCreate = [](std::int32_t &fileNumber, std::int32_t &) { fileNumber = 100; };
+    int boxesSeen = 0;
+    QPointer<QMessageBox> seen;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box == seen)
+            return;
+        seen = box;
+        if (++boxesSeen == 1) {
+            std::raise(SIGTERM);
+            std::raise(SIGTERM);
+        }
+    });
+    poll.start(10);
+    real.cmdBuild_Click();
+    QTRY_VERIFY(!real.isVisible());
+    QCOMPARE(boxesSeen, 1);
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QCOMPARE(real.nextFileNumber(), 100);
+    QCOMPARE(log->closed(), oneTo(100));
+}
+
+QTEST_MAIN(TestRelease)
+#include "tst_release.moc"
