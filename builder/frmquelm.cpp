@@ -4,6 +4,7 @@
 #include "datafileerror.h"
 
 #include <QCloseEvent>
+#include <QFontMetricsF>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,6 +34,25 @@ QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, con
     return label;
 }
 
+// The captions' places were made for a smaller dialog font than today's defaults. Rather than
+// cut a caption off, it gets the largest size of the default font that fits its place.
+void fitCaption(QLabel *label)
+{
+    QFont font = label->font();
+    const auto fits = [&] {
+        return QFontMetricsF(font).horizontalAdvance(label->text()) <= label->width();
+    };
+    if (font.pointSizeF() > 0) {
+        while (!fits() && font.pointSizeF() > 6.0)
+            font.setPointSizeF(font.pointSizeF() - 0.25);
+    } else {
+        while (!fits() && font.pixelSize() > 8)
+            font.setPixelSize(font.pixelSize() - 1);
+    }
+    if (font != label->font())
+        label->setFont(font);
+}
+
 } // namespace
 
 frmQuelm::frmQuelm(std::unique_ptr<DataFileComponent> component, Notifier &notifier,
@@ -58,6 +78,8 @@ frmQuelm::frmQuelm(std::unique_ptr<DataFileComponent> component, Notifier &notif
                               QRect(112, 144, 57, 17), cyan);
     Label2 = makeLabel(this, QStringLiteral("Label2"), QStringLiteral("Number of Bars"),
                        QRect(20, 168, 81, 17), yellow);
+    fitCaption(Label1);
+    fitCaption(Label2);
 
     txtSize = new QLineEdit(defaultBars, this);
     txtSize->setObjectName(QStringLiteral("txtSize"));
