@@ -3,6 +3,7 @@
 #include "recordingcomponent.h"
 #include "recordingnotifier.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -402,17 +403,19 @@ void TestBuilderWindow::countsOnFromWhatTheComponentWrote()
 
 void TestBuilderWindow::saysWhatEachControlIsForToAScreenReader()
 {
-    auto *txtSize = child<QLineEdit>("txtSize");
-    auto *label = child<QLabel>("lblFileNumber");
-    auto *cmdBuild = child<QPushButton>("cmdBuild");
-    QCOMPARE(txtSize->accessibleName(), QStringLiteral("Number of Bars"));
-    QCOMPARE(label->accessibleName(), QStringLiteral("Next File Number 1"));
-    QCOMPARE(cmdBuild->accessibleName(), QStringLiteral("Build"));
-    for (QWidget *widget : std::initializer_list<QWidget *>{txtSize, label, cmdBuild})
-        QVERIFY2(!widget->accessibleDescription().isEmpty(), qPrintable(widget->objectName()));
+    // What assistive technology is told, through Qt's accessibility interfaces.
+    const auto spoken = [this](const char *name, QAccessible::Text text) {
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(child<QWidget>(name));
+        return face ? face->text(text) : QString();
+    };
+    QCOMPARE(spoken("txtSize", QAccessible::Name), QStringLiteral("Number of Bars"));
+    QCOMPARE(spoken("lblFileNumber", QAccessible::Name), QStringLiteral("Next File Number 1"));
+    QCOMPARE(spoken("cmdBuild", QAccessible::Name), QStringLiteral("Build"));
+    for (const char *name : {"txtSize", "lblFileNumber", "cmdBuild"})
+        QVERIFY2(!spoken(name, QAccessible::Description).isEmpty(), name);
 
     build(QStringLiteral("10"));
-    QCOMPARE(label->accessibleName(), QStringLiteral("Next File Number 2"));
+    QCOMPARE(spoken("lblFileNumber", QAccessible::Name), QStringLiteral("Next File Number 2"));
 }
 
 void TestBuilderWindow::drawsTheBannerAtTheScreensScale()
