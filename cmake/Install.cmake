@@ -9,11 +9,7 @@ function(quelm_gzip source output)
   set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
 endfunction()
 
-foreach(program quelm quelm-inspect)
-  if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endforeach()
+install(TARGETS quelm quelm-inspect RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 if(UNIX AND NOT APPLE)
   set(_quelm_app_id io.github.quelm.Quelm)
