@@ -239,6 +239,8 @@ void frmQuelm::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), QColor(0, 0, 128));
+    // Between 1x and 2x (150 %, say) the sharper picture is scaled down.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawPixmap(0, 0, devicePixelRatioF() > 1.0 ? m_banner2x : m_banner);
 }
 
