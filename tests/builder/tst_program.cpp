@@ -31,6 +31,7 @@ private slots:
     void endsCleanlyOnSignal_data();
     void endsCleanlyOnSignal();
     void saysSoWhenThereIsNoDisplay();
+    void namesADataFolderItCannotUse();
 };
 
 void TestProgram::endsCleanlyOnSignal_data()
@@ -81,6 +82,33 @@ void TestProgram::saysSoWhenThereIsNoDisplay()
     const QByteArray error = program.readAllStandardError();
     QVERIFY2(error.startsWith("quelm: no graphical display is available"), error.constData());
     QCOMPARE(error.count('\n'), 1);
+}
+
+void TestProgram::namesADataFolderItCannotUse()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString blocker = dir.filePath(QStringLiteral("file"));
+    QFile file(blocker);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), blocker);
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(QUELM_PROGRAM), {});
+    QVERIFY2(program.waitForStarted(), qPrintable(program.errorString()));
+
+    // The same sentence goes to standard error and into the warning box, which then waits.
+    QByteArray error;
+    QTRY_VERIFY_WITH_TIMEOUT((error += program.readAllStandardError()).contains("quelm: "), 10000);
+    QVERIFY2(error.contains(QFile::encodeName(blocker + QStringLiteral("/Quelm"))),
+             error.constData());
+    QCOMPARE(program.state(), QProcess::Running);
+    program.kill();
+    QVERIFY(program.waitForFinished(10000));
 }
 
 QTEST_GUILESS_MAIN(TestProgram)
