@@ -2,8 +2,13 @@
 BUILD_DIR ?= build
 CMAKE_FLAGS ?=
 JOBS ?= 2
+BENCH_DIR ?= build-bench
+# Repetitions run in a random order, so that slow spells of a shared machine hit all figures.
+BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
+BENCH_BUILD = cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUELM_BENCH=ON && \
+	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target quelm-bench
 
-.PHONY: deps configure build run test package
+.PHONY: deps configure build run test package bench bench-smoke
 
 deps:
 	tools/install-deps
@@ -22,3 +27,12 @@ test: build
 
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
+
+bench: deps
+	$(BENCH_BUILD)
+	cd $(BENCH_DIR) && bench/quelm-bench $(BENCH_ARGS)
+
+# Each benchmark once, briefly: CI checks that they build and run, not how fast.
+bench-smoke: deps
+	$(BENCH_BUILD)
+	cd $(BENCH_DIR) && bench/quelm-bench --benchmark_min_time=0.001

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace quelm::bench {
+
+// A folder the data file benchmarks make their files in, and the short name they go by.
+struct Place
+{
+    std::string name; // "disk" or "tmpfs"
+    std::filesystem::path folder;
+};
+
+// The bar counts of figures 1 and 2.
+inline const std::vector<std::int64_t> barCounts = {0, 10, 10'000, 1'000'000, 10'000'000};
+// The builds of one whole run (figure 4): as many as the window allows.
+inline constexpr int buildsPerRun = 100;
+
+// The seconds since `start`, for benchmarks that time only part of each iteration.
+inline double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Each registers the benchmarks of one figure, in the order they are to run.
+void registerCreation(const std::vector<Place> &places);
+void registerFloors(const std::vector<Place> &places);
+void registerWindowStart();
+// Shows one window ("frmQuelm" or "plain") and prints the nanoseconds it took to be exposed;
+// the child's side of the first-window measurement. Returns the process's exit status.
+int showFirstWindow(const std::string &which);
+void registerWholeRun(const Place &tmpfs);
+void registerConversions();
+
+} // namespace quelm::bench

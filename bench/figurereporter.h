@@ -1,0 +1,35 @@
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quelm::bench {
+
+// Prints each result as the console reporter does and keeps it, so that the figures can be
+// compared with one another once the run is over.
+class FigureReporter final : public benchmark::ConsoleReporter
+{
+public:
+    FigureReporter();
+
+    void ReportRuns(const std::vector<Run> &runs) override;
+
+    // The median time of one iteration in nanoseconds over the repetitions of the benchmark
+    // named e.g. "creation/disk/10"; nothing when it did not run.
+    std::optional<double> medianNs(const std::string &name) const;
+    // A counter of that benchmark's last repetition.
+    std::optional<double> counter(const std::string &name, const std::string &counterName) const;
+
+private:
+    struct Result
+    {
+        std::vector<double> timesNs;
+        std::map<std::string, double> counters;
+    };
+    std::map<std::string, Result> m_results;
+};
+
+} // namespace quelm::bench
