@@ -19,6 +19,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt loads its X11 and Wayland platform plugins at run time, so dpkg-shlibdeps cannot see them;
+# libqt6gui6 only recommends them, and without them the window cannot open.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
 
 # Debian wants a copyright file and, for a native package, a compressed changelog in the
 # package's documentation folder, named after the package.

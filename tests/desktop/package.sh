@@ -24,6 +24,12 @@ debs=("$work"/out/*.deb)
 deb=${debs[0]}
 echo "package: $(basename "$deb")"
 
+# Debian's own checks of the package: errors fail the test, warnings are only shown.
+if command -v lintian >/dev/null; then
+  lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || fail "lintian reports errors"
+  grep -v 'running with root privileges' "$work/lintian.log" || true
+fi
+
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = quelm ] || fail "Package is '$(field Package)', expected quelm"
 [ "$(field Version)" = 1.00 ] || fail "Version is '$(field Version)', expected 1.00"
@@ -32,6 +38,7 @@ depends=$(field Depends)
 echo "Depends: $depends"
 grep -Eq '(^|, )libqt6widgets6( |,|$)' <<<"$depends" || fail "Depends does not name libqt6widgets6"
 grep -Eq '(^|, )libc6( |,|$)' <<<"$depends" || fail "Depends does not name libc6"
+grep -Eq '(^|, )qt6-qpa-plugins( |,|$)' <<<"$depends" || fail "Depends does not name qt6-qpa-plugins"
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
