@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Packs the finished build with cpack into a temporary folder, unpacks the .deb with dpkg-deb -x
-# and checks that it holds the programs and the desktop files and depends on the Qt 6 runtime.
+# and checks that it holds the programs and the desktop files, depends on the Qt 6 runtime,
+# passes lintian, and that the unpacked programs work in a real X server.
 # Usage: package.sh <build folder>
 set -euo pipefail
 
@@ -75,6 +76,13 @@ done
 for doc in copyright changelog.gz; do
   [ -f "$root/usr/share/doc/quelm/$doc" ] || fail "usr/share/doc/quelm/$doc missing"
 done
+
+# The packed programs, stripped as they are, must work like the built ones.
+if [ "$failures" -eq 0 ] && command -v Xvfb >/dev/null; then
+  "$(dirname "$0")/x11.sh" "$root/usr/bin/quelm" "$root/usr/bin/quelm-inspect" "$work/x11.png" \
+    >"$work/x11.log" 2>&1 || { cat "$work/x11.log" >&2; fail "the packed quelm does not work in X"; }
+  [ "$failures" -eq 0 ] && echo "the packed programs work in X"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; package contents:" >&2
