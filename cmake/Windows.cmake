@@ -1,6 +1,6 @@
 # Windows: Quelm.exe as a GUI program, with a version resource and the icon as its file icon.
 if(WIN32)
-  set_target_properties(quelm PROPERTIES OUTPUT_NAME Quelm WIN32_EXECUTABLE TRUE)
+  set_target_properties(quelm PROPERTIES OUTPUT_NAME Quelm)
   set(QUELM_ICON_FILE ${PROJECT_SOURCE_DIR}/resources/quelm.ico)
   configure_file(${PROJECT_SOURCE_DIR}/resources/quelm.rc.in ${PROJECT_BINARY_DIR}/quelm.rc @ONLY)
   target_sources(quelm PRIVATE ${PROJECT_BINARY_DIR}/quelm.rc)
