@@ -28,7 +28,6 @@ inline double secondsSince(std::chrono::steady_clock::time_point start)
 
 // Each registers the benchmarks of one figure, in the order they are to run.
 void registerCreation(const std::vector<Place> &places);
-void registerFloors(const std::vector<Place> &places);
 void registerWindowStart();
 // Shows one window ("frmQuelm" or "plain") and prints the nanoseconds it took to be exposed;
 // the child's side of the first-window measurement. Returns the process's exit status.

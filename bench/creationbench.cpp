@@ -1,6 +1,7 @@
 #include "benchmarks.h"
-#include "datafileerror.h"
+#include "comparison.h"
 #include "datafilestore.h"
+#include "floors.h"
 #include "scratchfolder.h"
 
 #include <benchmark/benchmark.h>
@@ -8,26 +9,38 @@
 namespace quelm::bench {
 namespace {
 
-// Figure 1: the store makes and closes file 1 of a run, in a new data folder each time, as the
-// first build of a run does.
-void createAndClose(benchmark::State &state, const std::filesystem::path &base)
+// The store makes and closes file 1 of a run, as the first build of a run does.
+double storeCreateAndClose(const std::filesystem::path &folder, std::int32_t bars)
+{
+    DataFileStore store(folder);
+    std::int32_t fileNumber = 1;
+    std::int32_t barCount = bars;
+    const auto start = std::chrono::steady_clock::now();
+    store.CreateDataFile(fileNumber, barCount);
+    store.CloseDataFile(fileNumber);
+    return secondsSince(start);
+}
+
+// Figures 1 and 2: our create + close of one file of n bars, and in turn the floors of the same,
+// each in a new folder that is made and removed outside the timed part.
+void creation(benchmark::State &state, const std::filesystem::path &base)
 {
     const auto bars = static_cast<std::int32_t>(state.range(0));
-    for (auto _ : state) {
-        ScratchFolder folder(base);
-        DataFileStore store(folder.path());
-        std::int32_t fileNumber = 1;
-        std::int32_t barCount = bars;
-        const auto start = std::chrono::steady_clock::now();
-        try {
-            store.CreateDataFile(fileNumber, barCount);
-            store.CloseDataFile(fileNumber);
-        } catch (const DataFileError &error) {
-            state.SkipWithError(error.what());
-            break;
-        }
-        state.SetIterationTime(secondsSince(start));
-    }
+    const auto inNewFolder = [&](auto make) {
+        return [&base, make] {
+            ScratchFolder folder(base);
+            return make(folder.path());
+        };
+    };
+    compareWays(
+        state,
+        {{"",
+          inNewFolder([bars](const auto &folder) { return storeCreateAndClose(folder, bars); })},
+         {"durable_us",
+          inNewFolder([bars](const auto &folder) { return durableFloor(folder, bars, false); })},
+         {"marked_us",
+          inNewFolder([bars](const auto &folder) { return durableFloor(folder, bars, true); })},
+         {"bare_us", inNewFolder([bars](const auto &folder) { return bareFloor(folder, bars); })}});
 }
 
 } // namespace
@@ -35,8 +48,8 @@ void createAndClose(benchmark::State &state, const std::filesystem::path &base)
 void registerCreation(const std::vector<Place> &places)
 {
     for (const Place &place : places) {
-        auto *benchmark = benchmark::RegisterBenchmark(("creation/" + place.name).c_str(),
-                                                       createAndClose, place.folder);
+        auto *benchmark = benchmark::RegisterBenchmark(("creation/" + place.name).c_str(), creation,
+                                                       place.folder);
         for (const std::int64_t bars : barCounts) {
             benchmark->Arg(bars);
         }

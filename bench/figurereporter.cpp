@@ -21,10 +21,21 @@ void FigureReporter::ReportRuns(const std::vector<Run> &runs)
         result.timesNs.push_back(run.GetAdjustedRealTime() /
                                  benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9);
         for (const auto &[counterName, value] : run.counters) {
-            result.counters[counterName] = value.value;
+            result.counters[counterName].push_back(value.value);
         }
     }
 }
+
+namespace {
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+} // namespace
 
 std::optional<double> FigureReporter::medianNs(const std::string &name) const
 {
@@ -32,10 +43,7 @@ std::optional<double> FigureReporter::medianNs(const std::string &name) const
     if (found == m_results.end()) {
         return std::nullopt;
     }
-    std::vector<double> times = found->second.timesNs;
-    std::sort(times.begin(), times.end());
-    const std::size_t middle = times.size() / 2;
-    return times.size() % 2 == 1 ? times[middle] : (times[middle - 1] + times[middle]) / 2;
+    return median(found->second.timesNs);
 }
 
 std::optional<double> FigureReporter::counter(const std::string &name,
@@ -49,7 +57,26 @@ std::optional<double> FigureReporter::counter(const std::string &name,
     if (value == found->second.counters.end()) {
         return std::nullopt;
     }
-    return value->second;
+    return median(value->second);
+}
+
+std::optional<double> FigureReporter::medianRatio(const std::string &name,
+                                                  const std::string &counterName) const
+{
+    const auto found = m_results.find(name);
+    if (found == m_results.end()) {
+        return std::nullopt;
+    }
+    const auto counter = found->second.counters.find(counterName);
+    if (counter == found->second.counters.end()) {
+        return std::nullopt;
+    }
+    const std::vector<double> &times = found->second.timesNs;
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < times.size() && i < counter->second.size(); ++i) {
+        ratios.push_back(times[i] / (counter->second[i] * 1e3));
+    }
+    return median(ratios);
 }
 
 } // namespace quelm::bench

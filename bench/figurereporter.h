@@ -20,14 +20,19 @@ public:
     // The median time of one iteration in nanoseconds over the repetitions of the benchmark
     // named e.g. "creation/disk/10"; nothing when it did not run.
     std::optional<double> medianNs(const std::string &name) const;
-    // A counter of that benchmark's last repetition.
+    // The median of one of its counters over the repetitions.
     std::optional<double> counter(const std::string &name, const std::string &counterName) const;
+
+    // The median over the repetitions of the benchmark's time divided by its counter
+    // `counterName` (a time in microseconds) from the same repetition.
+    std::optional<double> medianRatio(const std::string &name,
+                                      const std::string &counterName) const;
 
 private:
     struct Result
     {
         std::vector<double> timesNs;
-        std::map<std::string, double> counters;
+        std::map<std::string, std::vector<double>> counters;
     };
     std::map<std::string, Result> m_results;
 };

@@ -51,7 +51,6 @@ int main(int argc, char *argv[])
     }
 
     quelm::bench::registerCreation(places);
-    quelm::bench::registerFloors(places);
     quelm::bench::registerWindowStart();
     if (places.size() > 1) {
         quelm::bench::registerWholeRun(places.back());

@@ -1,5 +1,5 @@
 #include "benchmarks.h"
-#include "datafileerror.h"
+#include "comparison.h"
 #include "datafilestore.h"
 #include "frmquelm.h"
 #include "quietnotifier.h"
@@ -12,6 +12,7 @@
 #include <benchmark/benchmark.h>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 namespace quelm::bench {
@@ -35,91 +36,95 @@ void resetPeakResident()
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-// Figure 4: one whole run as a person would make it, with every box dismissed at once: the
-// window on the real store, Build pressed until the window allows no more (the queued repaints
-// handled after each press) and the window closed, which releases every file. Making the window
-// and removing the files are not timed. Peak resident memory is watched over all the runs of a
-// measurement; growth after the first run would be a leak.
-void wholeRun(benchmark::State &state, const std::filesystem::path &base)
+void waitExposed(QWidget &window)
 {
-    QuietNotifier notifier;
-    resetPeakResident();
-    const std::int64_t startResident = statusKiB("VmRSS");
-    std::int64_t residentAfterFirst = 0;
-    for (auto _ : state) {
-        ScratchFolder folder(base);
-        frmQuelm window(std::make_unique<DataFileStore>(folder.path()), notifier);
-        window.show();
-        if (!QTest::qWaitForWindowExposed(&window)) {
-            state.SkipWithError("The window was never exposed.");
-            break;
-        }
-        auto *build = window.findChild<QPushButton *>(QStringLiteral("cmdBuild"));
-        const auto start = std::chrono::steady_clock::now();
-        for (int press = 0; press < buildsPerRun; ++press) {
-            build->click();
-            QApplication::processEvents();
-        }
-        window.close();
-        state.SetIterationTime(secondsSince(start));
-        if (!notifier.lastWarning.isEmpty() || build->isEnabled()) {
-            state.SkipWithError(notifier.lastWarning.isEmpty()
-                                    ? "Build was still enabled after the last build."
-                                    : qPrintable(notifier.lastWarning));
-            break;
-        }
-        if (residentAfterFirst == 0) {
-            residentAfterFirst = statusKiB("VmRSS");
-        }
-    }
-    QApplication::processEvents();
-    state.counters["peak_growth_KiB"] = static_cast<double>(statusKiB("VmHWM") - startResident);
-    if (state.iterations() > 1) {
-        const auto laterBuilds = static_cast<double>((state.iterations() - 1) * buildsPerRun);
-        state.counters["leak_B_per_build"] =
-            static_cast<double>(statusKiB("VmRSS") - residentAfterFirst) * 1024.0 / laterBuilds;
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        throw std::runtime_error("The window was never exposed.");
     }
 }
 
-// Figure 4's yardsticks: the same run's files made and released through the store alone, with
-// no window, and the same with a plain window whose one label is changed and repainted after
-// each file, as any window that shows the next number must.
-void storeRun(benchmark::State &state, const std::filesystem::path &base, bool repaint)
+// One whole run as a person would make it, with every box dismissed at once: the window on the
+// real store, Build pressed until the window allows no more (the repaint each press queues is
+// done before the next) and the window closed, which releases every file. Making the window
+// and removing the files are not timed.
+double wholeRun(const std::filesystem::path &base)
 {
-    for (auto _ : state) {
-        ScratchFolder folder(base);
-        DataFileStore store(folder.path());
-        QWidget window;
-        window.setFixedSize(267, 204);
-        auto *label = new QLabel(QStringLiteral("1"), &window);
-        label->setGeometry(112, 144, 57, 17);
+    ScratchFolder folder(base);
+    QuietNotifier notifier;
+    frmQuelm window(std::make_unique<DataFileStore>(folder.path()), notifier);
+    waitExposed(window);
+    auto *build = window.findChild<QPushButton *>(QStringLiteral("cmdBuild"));
+    const auto start = std::chrono::steady_clock::now();
+    for (int press = 0; press < buildsPerRun; ++press) {
+        build->click();
+        QApplication::processEvents();
+    }
+    window.close();
+    const double seconds = secondsSince(start);
+    if (!notifier.lastWarning.isEmpty()) {
+        throw std::runtime_error(notifier.lastWarning.toStdString());
+    }
+    if (build->isEnabled()) {
+        throw std::runtime_error("Build was still enabled after the last build.");
+    }
+    return seconds;
+}
+
+// The yardsticks: the same run's files made and released through the store alone, and the same
+// with a plain window whose one label is changed and repainted after each file, as any window
+// that shows the next number must.
+double storeRun(const std::filesystem::path &base, bool repaint)
+{
+    ScratchFolder folder(base);
+    DataFileStore store(folder.path());
+    QWidget window;
+    window.setFixedSize(267, 204);
+    auto *label = new QLabel(QStringLiteral("1"), &window);
+    label->setGeometry(112, 144, 57, 17);
+    if (repaint) {
+        waitExposed(window);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (std::int32_t number = 1; number <= buildsPerRun; ++number) {
+        std::int32_t fileNumber = number;
+        std::int32_t barCount = 10;
+        store.CreateDataFile(fileNumber, barCount);
         if (repaint) {
-            window.show();
-            if (!QTest::qWaitForWindowExposed(&window)) {
-                state.SkipWithError("The window was never exposed.");
-                break;
-            }
+            label->setText(QString::number(number + 1));
+            QApplication::processEvents();
         }
-        const auto start = std::chrono::steady_clock::now();
-        try {
-            for (std::int32_t number = 1; number <= buildsPerRun; ++number) {
-                std::int32_t fileNumber = number;
-                std::int32_t barCount = 10;
-                store.CreateDataFile(fileNumber, barCount);
-                if (repaint) {
-                    label->setText(QString::number(number + 1));
-                    QApplication::processEvents();
-                }
-            }
-            for (std::int32_t number = 1; number <= buildsPerRun; ++number) {
-                std::int32_t fileNumber = number;
-                store.CloseDataFile(fileNumber);
-            }
-        } catch (const DataFileError &error) {
-            state.SkipWithError(error.what());
-            break;
-        }
-        state.SetIterationTime(secondsSince(start));
+    }
+    for (std::int32_t number = 1; number <= buildsPerRun; ++number) {
+        std::int32_t fileNumber = number;
+        store.CloseDataFile(fileNumber);
+    }
+    return secondsSince(start);
+}
+
+// Figure 4, with peak resident memory watched over all the runs of a measurement: by the second
+// run every cache is warm, so growth after it would be a leak.
+void wholeRuns(benchmark::State &state, const std::filesystem::path &base)
+{
+    resetPeakResident();
+    const std::int64_t startResident = statusKiB("VmRSS");
+    std::int64_t residentAfterFirst = 0;
+    int runs = 0;
+    compareWays(state, {{"",
+                         [&] {
+                             const double seconds = wholeRun(base);
+                             if (++runs == 2) {
+                                 residentAfterFirst = statusKiB("VmRSS");
+                             }
+                             return seconds;
+                         }},
+                        {"store_us", [&] { return storeRun(base, false); }},
+                        {"store_plain_window_us", [&] { return storeRun(base, true); }}});
+    state.counters["peak_growth_KiB"] = static_cast<double>(statusKiB("VmHWM") - startResident);
+    if (runs > 2) {
+        const auto laterBuilds = static_cast<double>((runs - 2) * buildsPerRun);
+        state.counters["leak_B_per_build"] =
+            static_cast<double>(statusKiB("VmRSS") - residentAfterFirst) * 1024.0 / laterBuilds;
     }
 }
 
@@ -127,14 +132,7 @@ void storeRun(benchmark::State &state, const std::filesystem::path &base, bool r
 
 void registerWholeRun(const Place &tmpfs)
 {
-    benchmark::RegisterBenchmark(("store_run/" + tmpfs.name).c_str(), storeRun, tmpfs.folder, false)
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("store_plain_window_run/" + tmpfs.name).c_str(), storeRun,
-                                 tmpfs.folder, true)
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("whole_run/" + tmpfs.name).c_str(), wholeRun, tmpfs.folder)
+    benchmark::RegisterBenchmark(("whole_run/" + tmpfs.name).c_str(), wholeRuns, tmpfs.folder)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
 }

@@ -1,4 +1,5 @@
 #include "benchmarks.h"
+#include "comparison.h"
 #include "frmquelm.h"
 #include "idlecomponent.h"
 #include "quietnotifier.h"
@@ -11,11 +12,18 @@
 #include <QTest>
 #include <benchmark/benchmark.h>
 #include <cstdio>
-#include <functional>
 #include <memory>
+#include <stdexcept>
 
 namespace quelm::bench {
 namespace {
+
+QuietNotifier notifier;
+
+std::unique_ptr<QWidget> makeQuelmWindow()
+{
+    return std::make_unique<frmQuelm>(std::make_unique<IdleComponent>(), notifier);
+}
 
 // The same window without its picture or colours: five plain widgets in the same places.
 std::unique_ptr<QWidget> makePlainWindow()
@@ -31,85 +39,79 @@ std::unique_ptr<QWidget> makePlainWindow()
     return window;
 }
 
-QuietNotifier notifier;
+using MakeWindow = std::unique_ptr<QWidget> (*)();
 
-std::unique_ptr<QWidget> makeQuelmWindow()
+// Builds a window and shows it until it is exposed, which paints it once. The window is
+// destroyed, and what it left in the event queue handled, outside the timed part.
+double startWindow(MakeWindow make)
 {
-    return std::make_unique<frmQuelm>(std::make_unique<IdleComponent>(), notifier);
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_ptr<QWidget> window = make();
+    window->show();
+    const bool exposed = QTest::qWaitForWindowExposed(window.get());
+    const double seconds = secondsSince(start);
+    window.reset();
+    QApplication::processEvents();
+    if (!exposed) {
+        throw std::runtime_error("The window was never exposed.");
+    }
+    return seconds;
 }
 
-// Figure 3, again in the same process: builds a window and shows it until it is exposed, painted
-// once; the window is destroyed, and what it left in the event queue handled, outside the timed
-// part.
-void windowStart(benchmark::State &state, const std::function<std::unique_ptr<QWidget>()> &make)
+// The same in a new process (this program, started with --first-window), where nothing was
+// loaded or cached before.
+double startFirstWindow(const QString &which)
 {
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        std::unique_ptr<QWidget> window = make();
-        window->show();
-        const bool exposed = QTest::qWaitForWindowExposed(window.get());
-        state.SetIterationTime(secondsSince(start));
-        window.reset();
-        QApplication::processEvents();
-        if (!exposed) {
-            state.SkipWithError("The window was never exposed.");
-            break;
-        }
+    QProcess child;
+    child.start(QApplication::applicationFilePath(), {QStringLiteral("--first-window=") + which});
+    bool timed = false;
+    double ns = 0;
+    if (child.waitForFinished(60'000) && child.exitCode() == 0) {
+        ns = child.readAllStandardOutput().trimmed().toDouble(&timed);
     }
+    if (!timed) {
+        throw std::runtime_error("The child process did not time its window.");
+    }
+    return ns / 1e9;
 }
 
-// Figure 3, first window of a new process: the program itself, started with --first-window,
-// times its one window from construction to exposure, with nothing loaded or cached before.
-void firstWindow(benchmark::State &state, const QString &which)
+// Figure 3, again in the same process.
+void windowStart(benchmark::State &state)
 {
-    for (auto _ : state) {
-        QProcess child;
-        child.start(QApplication::applicationFilePath(),
-                    {QStringLiteral("--first-window=") + which});
-        bool timed = false;
-        double ns = 0;
-        if (child.waitForFinished(60'000) && child.exitCode() == 0) {
-            ns = child.readAllStandardOutput().trimmed().toDouble(&timed);
-        }
-        if (!timed) {
-            state.SkipWithError("The child process did not time its window.");
-            break;
-        }
-        state.SetIterationTime(ns / 1e9);
-    }
+    compareWays(state, {{"", [] { return startWindow(makeQuelmWindow); }},
+                        {"plain_us", [] { return startWindow(makePlainWindow); }}});
+}
+
+// Figure 3, the first window of a new process.
+void firstWindow(benchmark::State &state)
+{
+    compareWays(state, {{"", [] { return startFirstWindow(QStringLiteral("frmQuelm")); }},
+                        {"plain_us", [] { return startFirstWindow(QStringLiteral("plain")); }}});
 }
 
 } // namespace
 
 int showFirstWindow(const std::string &which)
 {
-    const auto start = std::chrono::steady_clock::now();
-    const std::unique_ptr<QWidget> window =
-        which == "frmQuelm" ? makeQuelmWindow() : makePlainWindow();
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get())) {
+    try {
+        const double seconds = startWindow(which == "frmQuelm" ? makeQuelmWindow : makePlainWindow);
+        std::printf("%.0f\n", seconds * 1e9);
+        return 0;
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "%s\n", error.what());
         return 1;
     }
-    std::printf("%.0f\n", secondsSince(start) * 1e9);
-    return 0;
 }
 
 void registerWindowStart()
 {
-    using Make = std::unique_ptr<QWidget> (*)();
-    for (const auto &[which, make] : {std::pair<std::string, Make>{"frmQuelm", makeQuelmWindow},
-                                      std::pair<std::string, Make>{"plain", makePlainWindow}}) {
-        benchmark::RegisterBenchmark(("window_start/" + which).c_str(), windowStart, make)
-            ->UseManualTime()
-            ->Unit(benchmark::kMicrosecond);
-    }
-    for (const char *which : {"frmQuelm", "plain"}) {
-        benchmark::RegisterBenchmark((std::string("first_window/") + which).c_str(), firstWindow,
-                                     QString::fromLatin1(which))
-            ->UseManualTime()
-            ->Iterations(15)
-            ->Unit(benchmark::kMicrosecond);
-    }
+    benchmark::RegisterBenchmark("window_start/frmQuelm", windowStart)
+        ->UseManualTime()
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("first_window/frmQuelm", firstWindow)
+        ->UseManualTime()
+        ->Iterations(10)
+        ->Unit(benchmark::kMicrosecond);
 }
 
 } // namespace quelm::bench
