@@ -26,6 +26,10 @@ inline double secondsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The store makes and closes file 1 of a run of its own in `folder`, as the first build of a run
+// does; returns the seconds the two calls took.
+double storeCreateAndClose(const std::filesystem::path &folder, std::int32_t bars);
+
 // Each registers the benchmarks of one figure, in the order they are to run.
 void registerCreation(const std::vector<Place> &places);
 void registerWindowStart();

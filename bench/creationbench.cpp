@@ -7,9 +7,7 @@
 #include <benchmark/benchmark.h>
 
 namespace quelm::bench {
-namespace {
 
-// The store makes and closes file 1 of a run, as the first build of a run does.
 double storeCreateAndClose(const std::filesystem::path &folder, std::int32_t bars)
 {
     DataFileStore store(folder);
@@ -20,6 +18,8 @@ double storeCreateAndClose(const std::filesystem::path &folder, std::int32_t bar
     store.CloseDataFile(fileNumber);
     return secondsSince(start);
 }
+
+namespace {
 
 // Figures 1 and 2: our create + close of one file of n bars, and in turn the floors of the same,
 // each in a new folder that is made and removed outside the timed part.

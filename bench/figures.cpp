@@ -133,12 +133,15 @@ public:
         const double perBuild = *time / buildsPerRun;
         m_out << "  " << buildsPerRun << " builds and the release on " << place.name << ": "
               << duration(*time) << ", " << duration(perBuild) << " a build";
-        if (const auto single = m_results.medianNs(name("creation", place, 10))) {
-            m_out << "; a build / figure 1 (" << place.name
-                  << ", n=10) = " << format("%.2f", perBuild / *single)
-                  << " (goal <= 1.5: " << verdict(perBuild <= 1.5 * *single) << ")";
-        }
         m_out << "\n";
+        const auto firstFiles = counterNs(run, "first_files_us");
+        const auto toFirstFiles = m_results.medianRatio(run, "first_files_us");
+        if (firstFiles && toFirstFiles) {
+            m_out << "  figure 1 (n=10) measured alongside: "
+                  << duration(*firstFiles / buildsPerRun)
+                  << " a file; a build / figure 1 = " << format("%.2f", *toFirstFiles)
+                  << " (goal <= 1.5: " << verdict(*toFirstFiles <= 1.5) << ")\n";
+        }
         const auto storeOnly = counterNs(run, "store_us");
         const auto plainWindow = counterNs(run, "store_plain_window_us");
         const auto toStore = m_results.medianRatio(run, "store_us");

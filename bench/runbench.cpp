@@ -102,6 +102,17 @@ double storeRun(const std::filesystem::path &base, bool repaint)
     return secondsSince(start);
 }
 
+// Figure 1 at n = 10 once for every build of a run: each file the first of a run of its own.
+double firstFiles(const std::filesystem::path &base)
+{
+    double seconds = 0;
+    for (int file = 0; file < buildsPerRun; ++file) {
+        ScratchFolder folder(base);
+        seconds += storeCreateAndClose(folder.path(), 10);
+    }
+    return seconds;
+}
+
 // Figure 4, with peak resident memory watched over all the runs of a measurement: by the second
 // run every cache is warm, so growth after it would be a leak.
 void wholeRuns(benchmark::State &state, const std::filesystem::path &base)
@@ -118,6 +129,7 @@ void wholeRuns(benchmark::State &state, const std::filesystem::path &base)
                              }
                              return seconds;
                          }},
+                        {"first_files_us", [&] { return firstFiles(base); }},
                         {"store_us", [&] { return storeRun(base, false); }},
                         {"store_plain_window_us", [&] { return storeRun(base, true); }}});
     state.counters["peak_growth_KiB"] = static_cast<double>(statusKiB("VmHWM") - startResident);
