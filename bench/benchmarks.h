@@ -33,10 +33,11 @@ double storeCreateAndClose(const std::filesystem::path &folder, std::int32_t bar
 // Each registers the benchmarks of one figure, in the order they are to run.
 void registerCreation(const std::vector<Place> &places);
 void registerWindowStart();
-// Shows one window ("frmQuelm" or "plain") and prints the nanoseconds it took to be exposed;
-// the child's side of the first-window measurement. Returns the process's exit status.
-int showFirstWindow(const std::string &which);
 void registerWholeRun(const Place &tmpfs);
 void registerConversions();
+
+// Shows one window ("frmQuelm" or "plain") and prints the nanoseconds it took to be exposed:
+// the child's side of the first-window measurement. Returns the process's exit status.
+int showFirstWindow(const std::string &which);
 
 } // namespace quelm::bench

@@ -50,6 +50,7 @@ std::string barsName(std::int64_t bars)
     }
 }
 
+// Writes the lines of each figure from the results of one run.
 class Printer
 {
 public:
