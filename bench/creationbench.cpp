@@ -21,6 +21,21 @@ double storeCreateAndClose(const std::filesystem::path &folder, std::int32_t bar
 
 namespace {
 
+// The same for file 2, once file 1 has made the run's folder: what every later build costs.
+double storeCreateAndCloseNext(const std::filesystem::path &folder, std::int32_t bars)
+{
+    DataFileStore store(folder);
+    std::int32_t fileNumber = 1;
+    std::int32_t barCount = bars;
+    store.CreateDataFile(fileNumber, barCount);
+    store.CloseDataFile(fileNumber);
+    fileNumber = 2;
+    const auto start = std::chrono::steady_clock::now();
+    store.CreateDataFile(fileNumber, barCount);
+    store.CloseDataFile(fileNumber);
+    return secondsSince(start);
+}
+
 // Figures 1 and 2: our create + close of one file of n bars, and in turn the floors of the same,
 // each in a new folder that is made and removed outside the timed part.
 void creation(benchmark::State &state, const std::filesystem::path &base)
@@ -36,6 +51,9 @@ void creation(benchmark::State &state, const std::filesystem::path &base)
         state,
         {{"",
           inNewFolder([bars](const auto &folder) { return storeCreateAndClose(folder, bars); })},
+         {"next_file_us", inNewFolder([bars](const auto &folder) {
+              return storeCreateAndCloseNext(folder, bars);
+          })},
          {"durable_us",
           inNewFolder([bars](const auto &folder) { return durableFloor(folder, bars, false); })},
          {"marked_us",

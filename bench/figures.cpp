@@ -94,6 +94,7 @@ public:
             const auto toDurable = m_results.medianRatio(creation, "durable_us");
             const auto toMarked = m_results.medianRatio(creation, "marked_us");
             const auto toBare = m_results.medianRatio(creation, "bare_us");
+            const auto next = counterNs(creation, "next_file_us");
             if (!ours || !durable || !marked || !bare || !toDurable || !toMarked || !toBare) {
                 continue;
             }
@@ -104,6 +105,10 @@ public:
                   << " (goal <= 1.2: " << verdict(*toDurable <= 1.2)
                   << "), ours / durable + close marked = " << format("%.2f", *toMarked)
                   << ", ours / bare = " << format("%.2f", *toBare) << "\n";
+            if (next) {
+                m_out << "      a later file of the run: ours " << duration(*next)
+                      << ", ours / durable = " << format("%.2f", *next / *durable) << "\n";
+            }
         }
     }
 
