@@ -10,6 +10,9 @@ void FigureReporter::ReportRuns(const std::vector<Run> &runs)
 {
     ConsoleReporter::ReportRuns(runs);
     for (const Run &run : runs) {
+        if (run.error_occurred) {
+            ++m_failures;
+        }
         if (run.run_type != Run::RT_Iteration || run.error_occurred) {
             continue;
         }

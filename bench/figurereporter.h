@@ -23,6 +23,8 @@ public:
     // The median of one of its counters over the repetitions.
     std::optional<double> counter(const std::string &name, const std::string &counterName) const;
 
+    // How many runs stopped with an error.
+    int failures() const { return m_failures; }
     // The median over the repetitions of the benchmark's time divided by its counter
     // `counterName` (a time in microseconds) from the same repetition.
     std::optional<double> medianRatio(const std::string &name,
@@ -35,6 +37,7 @@ private:
         std::map<std::string, std::vector<double>> counters;
     };
     std::map<std::string, Result> m_results;
+    int m_failures = 0;
 };
 
 } // namespace quelm::bench

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <system_error>
@@ -55,12 +56,26 @@ double durableFloor(const std::filesystem::path &folder, std::int64_t bars, bool
     const std::string target = (folder / "0001.qdf").string();
     const auto start = std::chrono::steady_clock::now();
     const int directory = check("open", ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const int file = check("open", ::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666));
+    int file = ::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666);
+    // Where the file system cannot make nameless files, a hidden name and a rename that never
+    // replaces, as the store does there.
+    const bool named = file < 0 && (errno == EOPNOTSUPP || errno == EISDIR);
+    const std::string temporary = (folder / ".0001.qdf.tmp").string();
+    if (named) {
+        file = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
+    check("open", file);
     reserve(file, bars);
     writeHeader(file);
     check("fdatasync", ::fdatasync(file));
-    const std::string self = "/proc/self/fd/" + std::to_string(file);
-    check("linkat", ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW));
+    if (named) {
+        check("renameat2",
+              ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE));
+    } else {
+        const std::string self = "/proc/self/fd/" + std::to_string(file);
+        check("linkat",
+              ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW));
+    }
     check("fsync", ::fsync(directory));
     if (markClosed) {
         check("pread", static_cast<int>(::pread(file, header.data(), header.size(), 0)));

@@ -61,5 +61,9 @@ int main(int argc, char *argv[])
     benchmark::RunSpecifiedBenchmarks(&reporter);
     quelm::bench::printFigures(reporter, places, std::cout);
     benchmark::Shutdown();
+    if (reporter.failures() > 0) {
+        std::cerr << "quelm-bench: " << reporter.failures() << " benchmark runs failed.\n";
+        return 1;
+    }
     return 0;
 }
