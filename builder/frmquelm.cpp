@@ -2,16 +2,23 @@
 
 #include "conversions.h"
 #include "datafileerror.h"
+#include "portablepixmap.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFontMetricsF>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QPushButton>
+#include <QResource>
 #include <QStringList>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <initializer_list>
 #include <limits>
 #include <stdexcept>
 
@@ -35,38 +42,76 @@ QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, con
 }
 
 // The captions' places were made for a smaller dialog font than today's defaults. Rather than
-// cut a caption off, it gets the largest size of the default font that fits its place.
-void fitCaption(QLabel *label)
+// cut a caption off, the captions get the largest size of the default font at which each fits
+// its place: one size for all, so that they match, found by scaling instead of by trying size
+// after size, since every size tried costs a font load.
+void fitCaptions(std::initializer_list<QLabel *> labels)
 {
-    QFont font = label->font();
-    const auto fits = [&] {
-        return QFontMetricsF(font).horizontalAdvance(label->text()) <= label->width();
+    QFont font = (*labels.begin())->font();
+    const auto overflow = [&] {
+        qreal largest = 0.0;
+        for (const QLabel *label : labels) {
+            const qreal advance = QFontMetricsF(font).horizontalAdvance(label->text());
+            largest = std::max(largest, advance / label->width());
+        }
+        return largest;
     };
-    if (font.pointSizeF() > 0) {
-        while (!fits() && font.pointSizeF() > 6.0)
-            font.setPointSizeF(font.pointSizeF() - 0.25);
-    } else {
-        while (!fits() && font.pixelSize() > 8)
-            font.setPixelSize(font.pixelSize() - 1);
+    qreal ratio = overflow();
+    if (ratio <= 1.0)
+        return;
+    for (int attempt = 0; attempt < 3 && ratio > 1.0; ++attempt) {
+        if (font.pointSizeF() > 0)
+            font.setPointSizeF(std::max(6.0, std::floor(font.pointSizeF() / ratio * 4.0) / 4.0));
+        else
+            font.setPixelSize(std::max(8, static_cast<int>(font.pixelSize() / ratio)));
+        ratio = overflow();
     }
-    if (font != label->font())
+    for (QLabel *label : labels)
         label->setFont(font);
+}
+
+QPixmap picture(const QString &resource)
+{
+    return QPixmap::fromImage(readPortablePixmap(QResource(resource).uncompressedData()));
+}
+
+// The program's icon, shared by every window so that its pictures are decoded once. The desktop
+// takes its larger sizes from the installed icon theme.
+void useProgramIcon()
+{
+    if (!QApplication::windowIcon().isNull())
+        return;
+    QIcon icon;
+    for (int size : {16, 32, 48})
+        icon.addPixmap(picture(QStringLiteral(":/icons/quelm-%1.ppm").arg(size)));
+    QApplication::setWindowIcon(icon);
+}
+
+// The banner for a screen scale: the 2x picture above 1x. Decoded on first use only and kept
+// in Qt's pixmap cache, so a window pays for neither the picture it does not show nor a second
+// decoding.
+QPixmap banner(qreal scale)
+{
+    const bool sharp = scale > 1.0;
+    const QString file = sharp ? QStringLiteral(":/banner@2x.ppm") : QStringLiteral(":/banner.ppm");
+    QPixmap pixmap;
+    if (!QPixmapCache::find(file, &pixmap)) {
+        pixmap = picture(file);
+        pixmap.setDevicePixelRatio(sharp ? 2.0 : 1.0);
+        QPixmapCache::insert(file, pixmap);
+    }
+    return pixmap;
 }
 
 } // namespace
 
 frmQuelm::frmQuelm(std::unique_ptr<DataFileComponent> component, Notifier &notifier,
                    QWidget *parent)
-    : QWidget(parent), Quelm1(std::move(component)), m_notifier(notifier),
-      m_banner(QStringLiteral(":/banner.png")), m_banner2x(QStringLiteral(":/banner@2x.png"))
+    : QWidget(parent), Quelm1(std::move(component)), m_notifier(notifier)
 {
-    m_banner2x.setDevicePixelRatio(2.0);
     setObjectName(QStringLiteral("frmQuelm"));
     setWindowTitle(windowTitleText);
-    QIcon icon;
-    for (int size : {16, 32, 48, 256})
-        icon.addFile(QStringLiteral(":/icons/quelm-%1.png").arg(size), QSize(size, size));
-    setWindowIcon(icon);
+    useProgramIcon();
     setFixedSize(267, 204);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
@@ -78,8 +123,7 @@ frmQuelm::frmQuelm(std::unique_ptr<DataFileComponent> component, Notifier &notif
                               QRect(112, 144, 57, 17), cyan);
     Label2 = makeLabel(this, QStringLiteral("Label2"), QStringLiteral("Number of Bars"),
                        QRect(20, 168, 81, 17), yellow);
-    fitCaption(Label1);
-    fitCaption(Label2);
+    fitCaptions({Label1, Label2});
 
     txtSize = new QLineEdit(defaultBars, this);
     txtSize->setObjectName(QStringLiteral("txtSize"));
@@ -241,7 +285,7 @@ void frmQuelm::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), QColor(0, 0, 128));
     // Between 1x and 2x (150 %, say) the sharper picture is scaled down.
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawPixmap(0, 0, devicePixelRatioF() > 1.0 ? m_banner2x : m_banner);
+    painter.drawPixmap(0, 0, banner(devicePixelRatioF()));
 }
 
 } // namespace quelm

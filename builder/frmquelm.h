@@ -3,7 +3,6 @@
 #include "datafilecomponent.h"
 #include "notifier.h"
 
-#include <QPixmap>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
@@ -58,8 +57,6 @@ private:
     QLabel *Label2;
     QLineEdit *txtSize;
     QPushButton *cmdBuild;
-    QPixmap m_banner;
-    QPixmap m_banner2x;
 
     bool m_building = false;
     bool m_closePending = false;

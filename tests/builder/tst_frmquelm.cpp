@@ -429,9 +429,10 @@ void TestBuilderWindow::drawsTheBannerAtTheScreensScale()
 
     // The title art, pixel for pixel from the picture made for this scale, above the controls.
     const QImage shot = grab.toImage().convertToFormat(QImage::Format_RGB32);
-    const QImage banner =
-        QImage(scale > 1.0 ? QStringLiteral(":/banner@2x.png") : QStringLiteral(":/banner.png"))
-            .convertToFormat(QImage::Format_RGB32);
+    const QString art =
+        QStringLiteral(QUELM_RESOURCES_DIR) +
+        (scale > 1.0 ? QStringLiteral("/banner@2x.png") : QStringLiteral("/banner.png"));
+    const QImage banner = QImage(art).convertToFormat(QImage::Format_RGB32);
     QCOMPARE(banner.size(), QSize(270, 202) * scale);
     const int artRows = static_cast<int>(140 * scale);
     for (int y = 0; y < artRows; ++y) {
