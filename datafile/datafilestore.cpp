@@ -207,6 +207,9 @@ void DataFileStore::makeRunFolder(std::int32_t fileNumber)
     FileSystemCalls::Handle directory = FileSystemCalls::invalidHandle;
     if (error == 0) {
         error = m_calls.openDirectory(folder, directory);
+        if (error == 0 && (error = flushRoot()) != 0) {
+            m_calls.close(directory);
+        }
         if (error != 0) {
             m_calls.removeDirectory(folder);
         }
@@ -218,6 +221,20 @@ void DataFileStore::makeRunFolder(std::int32_t fileNumber)
     }
     m_runDirectory = FileHandle(m_calls, directory);
     m_runFolder = folder;
+}
+
+// The run folder's name lives in the root folder: flushing the root makes it survive a power
+// cut, and with it every file that is later published in the run folder.
+int DataFileStore::flushRoot()
+{
+    FileSystemCalls::Handle handle = FileSystemCalls::invalidHandle;
+    if (const int error = m_calls.openDirectory(m_root, handle)) {
+        return error;
+    }
+    FileHandle root(m_calls, handle);
+    const int error = m_calls.syncDirectory(root.get());
+    const int closeError = root.close();
+    return error != 0 ? error : closeError;
 }
 
 // A run that has made no file yet leaves no folder behind.

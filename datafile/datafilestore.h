@@ -53,6 +53,7 @@ public:
 private:
     void makeRoot();
     void makeRunFolder(std::int32_t fileNumber);
+    int flushRoot();
     void dropEmptyRunFolder();
     FileHandle makeFile(std::int32_t fileNumber, std::uint64_t capacity,
                         const std::filesystem::path &target);

@@ -33,8 +33,12 @@ public:
         CallKinds
     };
 
-    // The next call of that kind fails with `error`; with `always`, every later one does.
-    void fail(Call call, int error, bool always = false) { m_rules[call] = {error, always}; }
+    // The next call of that kind after `skip` more fails with `error`; with `always`, every
+    // later one does.
+    void fail(Call call, int error, bool always = false, int skip = 0)
+    {
+        m_rules[call] = {error, always, skip};
+    }
     int count(Call call) const { return m_counts[call]; }
     // Free space to report instead of the real figure.
     std::optional<std::uint64_t> reportedFree;
@@ -122,6 +126,7 @@ private:
     {
         int error = 0;
         bool always = false;
+        int skip = 0;
     };
 
     static quelm::FileSystemCalls &real() { return quelm::systemFileCalls(); }
@@ -133,7 +138,9 @@ private:
             before(call);
         }
         Rule &rule = m_rules[call];
-        if (rule.error != 0) {
+        if (rule.error != 0 && rule.skip > 0) {
+            --rule.skip;
+        } else if (rule.error != 0) {
             const int error = rule.error;
             if (!rule.always) {
                 rule = {};

@@ -125,22 +125,27 @@ void TestDataFileFaults::failedCreateLeavesNothing()
 void TestDataFileFaults::failedFirstCreateLeavesNoRunFolder_data()
 {
     QTest::addColumn<Call>("call");
+    QTest::addColumn<int>("skip");
     QTest::addColumn<int>("error");
     QTest::addColumn<QString>("reason");
 
     const QString folder = u"the folder for this run, .*, cannot be made: "_s;
     QTest::newRow("make the run folder, name too long")
-        << Call::MakeDirectory << ENAMETOOLONG
+        << Call::MakeDirectory << 0 << ENAMETOOLONG
         << folder + u"a name in the path is too long for the file system"_s;
-    QTest::newRow("open the run folder") << Call::OpenDirectory << EIO << folder + ioError;
-    QTest::newRow("create") << Call::CreateUnnamed << EIO << u"at .*: "_s + ioError;
-    QTest::newRow("reserve") << Call::Reserve << ENOSPC << u"at .*: "_s + diskFull;
-    QTest::newRow("flush folder") << Call::SyncDirectory << EIO << u"at .*: "_s + ioError;
+    QTest::newRow("open the run folder") << Call::OpenDirectory << 0 << EIO << folder + ioError;
+    QTest::newRow("open the data folder") << Call::OpenDirectory << 1 << EIO << folder + ioError;
+    QTest::newRow("flush the data folder") << Call::SyncDirectory << 0 << EIO << folder + ioError;
+    QTest::newRow("create") << Call::CreateUnnamed << 0 << EIO << u"at .*: "_s + ioError;
+    QTest::newRow("reserve") << Call::Reserve << 0 << ENOSPC << u"at .*: "_s + diskFull;
+    QTest::newRow("flush the run folder")
+        << Call::SyncDirectory << 1 << EIO << u"at .*: "_s + ioError;
 }
 
 void TestDataFileFaults::failedFirstCreateLeavesNoRunFolder()
 {
     QFETCH(Call, call);
+    QFETCH(int, skip);
     QFETCH(int, error);
     QFETCH(QString, reason);
     QTemporaryDir dir;
@@ -148,7 +153,7 @@ void TestDataFileFaults::failedFirstCreateLeavesNoRunFolder()
     FaultyFileSystemCalls calls;
     DataFileStore store(toPath(dir.path()), calls);
 
-    calls.fail(call, error);
+    calls.fail(call, error, false, skip);
     int thrown = 0;
     const QString message = QString::fromStdString(createError(store, 1, 100, thrown));
     const QRegularExpression expected(u"^Cannot create data file 1:? %1\\.$"_s.arg(reason));
