@@ -204,13 +204,16 @@ void DataFileStore::makeRunFolder(std::int32_t fileNumber)
         folder = m_root / name;
         error = m_calls.makeDirectory(folder);
     }
-    FileSystemCalls::Handle directory = FileSystemCalls::invalidHandle;
+    FileHandle directory;
     if (error == 0) {
-        error = m_calls.openDirectory(folder, directory);
-        if (error == 0 && (error = flushRoot()) != 0) {
-            m_calls.close(directory);
+        FileSystemCalls::Handle handle = FileSystemCalls::invalidHandle;
+        error = m_calls.openDirectory(folder, handle);
+        if (error == 0) {
+            directory = FileHandle(m_calls, handle);
+            error = flushRoot();
         }
         if (error != 0) {
+            directory.close();
             m_calls.removeDirectory(folder);
         }
     }
@@ -219,7 +222,7 @@ void DataFileStore::makeRunFolder(std::int32_t fileNumber)
                                 pathText(folder) + ", cannot be made: " + reasonText(error) + ".",
                             error);
     }
-    m_runDirectory = FileHandle(m_calls, directory);
+    m_runDirectory = std::move(directory);
     m_runFolder = folder;
 }
 
