@@ -1,3 +1,4 @@
+#include "dataroot.h"
 #include "datafileerror.h"
 #include "datafilestore.h"
 #include "frmquelm.h"
@@ -45,7 +46,7 @@ int main(int argc, char *argv[])
 
     std::unique_ptr<quelm::DataFileStore> store;
     try {
-        store = std::make_unique<quelm::DataFileStore>(quelm::DataFileStore::defaultRoot());
+        store = std::make_unique<quelm::DataFileStore>(quelm::defaultDataRoot());
     } catch (const quelm::DataFileError &error) {
         const QString text = QString::fromStdString(error.what());
         std::fprintf(stderr, "quelm: %s\n", qPrintable(text));

@@ -4,8 +4,6 @@
 #include "datafileformat.h"
 #include "errortext.h"
 
-#include <QStandardPaths>
-#include <QString>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -68,13 +66,6 @@ DataFileStore::DataFileStore(std::filesystem::path root, FileSystemCalls &calls)
 }
 
 DataFileStore::~DataFileStore() = default;
-
-std::filesystem::path DataFileStore::defaultRoot()
-{
-    // GenericDataLocation does not depend on the application's own names.
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    return std::filesystem::path(data.toStdU16String()) / "Quelm";
-}
 
 std::string DataFileStore::fileName(std::int32_t fileNumber)
 {

@@ -38,9 +38,6 @@ public:
     // this store has not got open.
     std::int32_t CloseDataFile(std::int32_t &fileNumber) override;
 
-    // The writable application data folder of "Quelm": $XDG_DATA_HOME/Quelm on Linux,
-    // %LOCALAPPDATA%\Quelm on Windows.
-    static std::filesystem::path defaultRoot();
     // The name a file of that number gets in its run folder, e.g. "0003.qdf".
     static std::string fileName(std::int32_t fileNumber);
 

@@ -92,7 +92,6 @@ private slots:
     void diskFullIsReportedWithSizes();
     void killedCreationLeavesNoPartialFile_data();
     void killedCreationLeavesNoPartialFile();
-    void defaultRootFollowsXdgDataHome();
 };
 
 void TestDataFileStore::createsFilesReadyForTheirBars_data()
@@ -492,17 +491,6 @@ void TestDataFileStore::killedCreationLeavesNoPartialFile()
     if (killAt >= 0) {
         QCOMPARE(std::filesystem::exists(folder / "0002.qdf"), named);
     }
-}
-
-void TestDataFileStore::defaultRootFollowsXdgDataHome()
-{
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    const QByteArray saved = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
-    const auto root = DataFileStore::defaultRoot();
-    qputenv("XDG_DATA_HOME", saved);
-    QCOMPARE(root, toPath(dir.path()) / "Quelm");
 }
 
 QTEST_GUILESS_MAIN(TestDataFileStore)
