@@ -51,7 +51,8 @@ std::string sizeText(std::uint64_t bytes)
     static const char *const units[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
     double value = static_cast<double>(bytes) / 1024;
     std::size_t unit = 0;
-    while (value >= 1024 && unit + 1 < std::size(units)) {
+    // Compared as it will be printed: 1023.96 KiB shows as "1.0 MiB", not "1024.0 KiB".
+    while (value >= 1023.95 && unit + 1 < std::size(units)) {
         value /= 1024;
         ++unit;
     }

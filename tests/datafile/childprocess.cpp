@@ -1,14 +1,26 @@
 #include "childprocess.h"
 
+#include <cerrno>
 #include <csignal>
 #include <exception>
+#include <poll.h>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
+
 int childFd = -1;
+
+int millisecondsUntil(ChildProcess::Deadline deadline)
+{
+    using namespace std::chrono;
+    const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
 }
+
+} // namespace
 
 ChildProcess::ChildProcess(const std::function<int()> &body)
 {
@@ -17,6 +29,9 @@ ChildProcess::ChildProcess(const std::function<int()> &body)
         throw std::runtime_error("pipe failed");
     }
     m_pid = ::fork();
+    if (m_pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
     if (m_pid == 0) {
         ::close(fds[0]);
         childFd = fds[1];
@@ -54,17 +69,37 @@ void ChildProcess::say(const std::string &text)
     }
 }
 
-std::string ChildProcess::readUntil(char stop)
+void ChildProcess::execute(const std::vector<std::string> &arguments)
+{
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments) {
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::dup2(childFd, STDOUT_FILENO);
+    ::dup2(childFd, STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+}
+
+std::string ChildProcess::readUntil(char stop, Deadline deadline)
 {
     std::string text;
-    char c = 0;
-    while (::read(m_fd, &c, 1) == 1) {
+    for (;;) {
+        pollfd readable = {m_fd, POLLIN, 0};
+        const int ready = ::poll(&readable, 1, millisecondsUntil(deadline));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        char c = 0;
+        if (ready <= 0 || ::read(m_fd, &c, 1) != 1) {
+            return text;
+        }
         text += c;
         if (stop != '\0' && c == stop) {
-            break;
+            return text;
         }
     }
-    return text;
 }
 
 void ChildProcess::kill(int signal)
@@ -72,10 +107,21 @@ void ChildProcess::kill(int signal)
     ::kill(m_pid, signal);
 }
 
-int ChildProcess::wait()
+std::optional<int> ChildProcess::wait(Deadline deadline)
 {
     int status = 0;
-    ::waitpid(m_pid, &status, 0);
+    for (pid_t ended = 0; ended <= 0; ended = ::waitpid(m_pid, &status, WNOHANG)) {
+        if (ended < 0 && errno != EINTR) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(SIGKILL);
+            ::waitpid(m_pid, &status, 0);
+            m_pid = -1;
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     m_pid = -1;
     return status;
 }

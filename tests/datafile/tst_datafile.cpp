@@ -1,61 +1,68 @@
 #include "datafile.h"
-#include "datafileerror.h"
-#include "datafilestore.h"
-#include "testfiles.h"
+#include "testsupport.h"
 
-#include <QTemporaryDir>
-#include <QTest>
-#include <QtEndian>
+#include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 using namespace quelm;
-using namespace Qt::StringLiterals;
-using testfiles::toPath;
-using testfiles::toQString;
-
-#define VERIFY_DIR(dir) QVERIFY2((dir).isValid(), qPrintable((dir).errorString()))
+using namespace testsupport;
+using Call = FaultyFileSystemCalls::Call;
 
 namespace {
 
-template <typename T> T at(const QByteArray &bytes, qsizetype offset)
+// The unsigned little-endian number in bytes [offset, offset + sizeof(T)).
+template <typename T> T at(const std::string &bytes, std::size_t offset)
 {
-    return qFromLittleEndian<T>(bytes.constData() + offset);
+    using Unsigned =
+        std::make_unsigned_t<std::conditional_t<std::is_same_v<T, double>, std::int64_t, T>>;
+    Unsigned value = 0;
+    for (std::size_t i = sizeof(T); i-- > 0;) {
+        value =
+            static_cast<Unsigned>(value << 8 | static_cast<unsigned char>(bytes.at(offset + i)));
+    }
+    return std::bit_cast<T>(value);
+}
+
+template <typename T> void put(std::string &bytes, std::size_t offset, T value)
+{
+    using Unsigned = std::make_unsigned_t<T>;
+    auto bits = static_cast<Unsigned>(value);
+    for (std::size_t i = 0; i < sizeof(T); ++i, bits = static_cast<Unsigned>(bits >> 8)) {
+        bytes.at(offset + i) = static_cast<char>(bits & 0xFF);
+    }
 }
 
 // A valid file with room for two bars and none written.
-QByteArray goodFile()
+std::string goodFile()
 {
     DataFileHeader header;
     header.fileNumber = 1;
     header.capacity = 2;
     const HeaderBytes bytes = encodeHeader(header);
-    return QByteArray(reinterpret_cast<const char *>(bytes.data()), bytes.size()) +
-           QByteArray(96, '\0');
+    return std::string(bytes.begin(), bytes.end()) + std::string(96, '\0');
 }
 
-template <typename T> QByteArray patched(QByteArray bytes, qsizetype offset, T value)
+// The good file with one header field changed and the checksum made to match again.
+template <typename T> std::string patched(std::size_t offset, T value)
 {
-    qToLittleEndian(value, bytes.data() + offset);
-    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
-    qToLittleEndian(crc32(data, 60), bytes.data() + 60);
+    std::string bytes = goodFile();
+    put(bytes, offset, value);
+    put(bytes, 60, crc32(reinterpret_cast<const unsigned char *>(bytes.data()), 60));
     return bytes;
 }
 
-QByteArray flipped(QByteArray bytes, qsizetype offset)
+std::string flipped(std::size_t offset)
 {
+    std::string bytes = goodFile();
     bytes[offset] = static_cast<char>(bytes[offset] ^ 0x10);
     return bytes;
 }
 
-QString openError(const std::filesystem::path &path)
+std::string openError(const std::filesystem::path &path)
 {
-    try {
-        DataFile::open(path);
-    } catch (const DataFileError &error) {
-        return QString::fromStdString(error.what());
-    }
-    return {};
+    return errorOf([&] { DataFile::open(path); });
 }
 
 const Bar sample[] = {
@@ -65,183 +72,278 @@ const Bar sample[] = {
     {std::numeric_limits<std::int64_t>::max(), 1e-300, 2, 3, 4, 5},
 };
 
+// Makes file `number` with room for `bars` bars and returns its path.
+std::filesystem::path madeFile(DataFileStore &store, std::int32_t number, std::int32_t bars)
+{
+    create(store, number, bars);
+    return *store.filePath(number);
+}
+
+using DataFileTest = FolderTest;
+
 } // namespace
 
-class TestDataFile : public QObject
+TEST(DataFileFormat, ChecksumIsTheCommonCrc32)
 {
-    Q_OBJECT
-
-private slots:
-    void checksumIsTheCommonCrc32();
-    void fileMatchesTheDocumentedLayout();
-    void appendsAndReadsBarsUpToCapacity();
-    void fileWithoutBarsIsValidAndFull();
-    void refusesDamagedFiles_data();
-    void refusesDamagedFiles();
-};
-
-void TestDataFile::checksumIsTheCommonCrc32()
-{
-    const char text[] = "123456789";
-    QCOMPARE(crc32(reinterpret_cast<const unsigned char *>(text), 9), 0xCBF43926u);
+    const char digits[] = "123456789";
+    EXPECT_EQ(crc32(reinterpret_cast<const unsigned char *>(digits), 9), 0xCBF43926u);
 }
 
 // Reads a made, filled and closed file with nothing but the offsets of docs/data-file-format.md.
-void TestDataFile::fileMatchesTheDocumentedLayout()
+TEST_F(DataFileTest, FileMatchesTheDocumentedLayout)
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    std::int32_t number = 5, bars = 4;
-    DataFileStore store(toPath(dir.path()));
-    store.CreateDataFile(number, bars);
-    const std::filesystem::path path = *store.filePath(5);
+    DataFileStore store(folder.path());
+    const std::filesystem::path path = madeFile(store, 5, 4);
     {
         DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite);
         file.appendBar(sample[0]);
         file.appendBar(sample[1]);
     }
-    store.CloseDataFile(number);
+    close(store, 5);
 
-    const QByteArray bytes = testfiles::contents(path);
-    QCOMPARE(bytes.size(), 64 + 48 * 4);
-    QCOMPARE(bytes.left(8), "QUELMDAT"_ba);
-    QCOMPARE(at<quint16>(bytes, 8), 1);
-    QCOMPARE(at<quint16>(bytes, 10), 64);
-    QCOMPARE(at<quint32>(bytes, 12), 48u);
-    QCOMPARE(at<qint32>(bytes, 16), 5);
-    QCOMPARE(at<quint32>(bytes, 20), 1u);
-    QCOMPARE(at<quint64>(bytes, 24), 4u);
-    QCOMPARE(at<quint64>(bytes, 32), 2u);
-    QVERIFY(std::abs(at<qint64>(bytes, 40) - QDateTime::currentMSecsSinceEpoch()) < 60000);
-    QCOMPARE(bytes.mid(48, 12), QByteArray(12, '\0'));
-    QCOMPARE(at<quint32>(bytes, 60),
-             crc32(reinterpret_cast<const unsigned char *>(bytes.constData()), 60));
-    for (int i = 0; i < 2; ++i) {
-        const qsizetype record = 64 + 48 * i;
-        const Bar read{at<qint64>(bytes, record),      at<double>(bytes, record + 8),
-                       at<double>(bytes, record + 16), at<double>(bytes, record + 24),
-                       at<double>(bytes, record + 32), at<double>(bytes, record + 40)};
-        QCOMPARE(read, sample[i]);
-        QVERIFY(std::signbit(read.open) == std::signbit(sample[i].open));
+    const std::string bytes = contents(path);
+    ASSERT_EQ(bytes.size(), 64u + 48 * 4);
+    EXPECT_EQ(bytes.substr(0, 8), "QUELMDAT");
+    EXPECT_EQ(at<std::uint16_t>(bytes, 8), 1);
+    EXPECT_EQ(at<std::uint16_t>(bytes, 10), 64);
+    EXPECT_EQ(at<std::uint32_t>(bytes, 12), 48u);
+    EXPECT_EQ(at<std::int32_t>(bytes, 16), 5);
+    EXPECT_EQ(at<std::uint32_t>(bytes, 20), 1u);
+    EXPECT_EQ(at<std::uint64_t>(bytes, 24), 4u);
+    EXPECT_EQ(at<std::uint64_t>(bytes, 32), 2u);
+    EXPECT_LT(std::llabs(at<std::int64_t>(bytes, 40) - nowMs()), 60000);
+    EXPECT_EQ(bytes.substr(48, 12), std::string(12, '\0'));
+    EXPECT_EQ(at<std::uint32_t>(bytes, 60),
+              crc32(reinterpret_cast<const unsigned char *>(bytes.data()), 60));
+    for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE("bar " + std::to_string(i));
+        const std::size_t record = 64 + 48 * i;
+        const Bar read{at<std::int64_t>(bytes, record), at<double>(bytes, record + 8),
+                       at<double>(bytes, record + 16),  at<double>(bytes, record + 24),
+                       at<double>(bytes, record + 32),  at<double>(bytes, record + 40)};
+        EXPECT_EQ(read, sample[i]);
+        EXPECT_EQ(std::signbit(read.open), std::signbit(sample[i].open));
     }
-    QCOMPARE(bytes.mid(64 + 96), QByteArray(96, '\0'));
+    EXPECT_EQ(bytes.substr(64 + 96), std::string(96, '\0'));
 }
 
-void TestDataFile::appendsAndReadsBarsUpToCapacity()
+TEST_F(DataFileTest, AppendsAndReadsBarsUpToCapacity)
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    std::int32_t number = 2, bars = 3;
-    DataFileStore store(toPath(dir.path()));
-    store.CreateDataFile(number, bars);
-    const std::filesystem::path path = *store.filePath(2);
-    const QString where = u"in data file 2 at "_s + toQString(path);
+    DataFileStore store(folder.path());
+    const std::filesystem::path path = madeFile(store, 2, 3);
+    const std::string where = "in data file 2 at " + text(path);
     {
         DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite);
         for (const Bar &bar : sample) {
             file.appendBar(bar);
         }
         file.flush();
-        QCOMPARE(file.header().barsWritten, 3u);
-        try {
-            file.appendBar(sample[0]);
-            QFAIL("a bar went past the capacity");
-        } catch (const DataFileError &error) {
-            QCOMPARE(QString::fromStdString(error.what()),
-                     u"Cannot add a bar %1: it is full (3 bars)."_s.arg(where));
-        }
+        EXPECT_EQ(file.header().barsWritten, 3u);
+        EXPECT_EQ(errorOf([&] { file.appendBar(sample[0]); }),
+                  "Cannot add a bar " + where + ": it is full (3 bars).");
     }
     // Closing keeps the bars another writer counted.
-    store.CloseDataFile(number);
+    close(store, 2);
     DataFile file = DataFile::open(path);
-    QCOMPARE(file.header().barsWritten, 3u);
-    QVERIFY(file.header().closedCleanly);
+    EXPECT_EQ(file.header().barsWritten, 3u);
+    EXPECT_TRUE(file.header().closedCleanly);
     for (std::uint64_t i = 0; i < 3; ++i) {
-        QCOMPARE(file.readBar(i), sample[i]);
+        EXPECT_EQ(file.readBar(i), sample[i]);
     }
-    const auto message = [](auto action) {
-        try {
-            action();
-        } catch (const DataFileError &error) {
-            return QString::fromStdString(error.what());
+    EXPECT_EQ(errorOf([&] { file.readBar(3); }),
+              "Cannot read bar 3 " + where + ": it holds 3 bars, counting from 0.");
+    EXPECT_EQ(errorOf([&] { file.appendBar(sample[0]); }),
+              "Cannot add a bar " + where + ": it was opened for reading only.");
+}
+
+TEST_F(DataFileTest, FileWithoutBarsIsValidAndFull)
+{
+    DataFileStore store(folder.path());
+    DataFile file = DataFile::open(madeFile(store, 1, 0), DataFile::Mode::ReadWrite);
+    EXPECT_EQ(file.header().capacity, 0u);
+    EXPECT_THROW(file.appendBar(sample[0]), DataFileError);
+    EXPECT_THROW(file.readBar(0), DataFileError);
+}
+
+// A crash may come between any two writes: whatever the disk holds must count only bars whose
+// records are already there.
+TEST_F(DataFileTest, DiskNeverCountsABarBeforeItsRecord)
+{
+    DataFileStore store(folder.path());
+    const std::filesystem::path path = madeFile(store, 1, 3);
+    FaultyFileSystemCalls calls;
+    DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite, calls);
+    std::size_t appended = 0;
+    int checkedWrites = 0;
+    calls.before = [&](Call call) {
+        if (call != Call::WriteAt) {
+            return;
         }
-        return QString();
+        ++checkedWrites;
+        const DataFile onDisk = DataFile::open(path);
+        for (std::uint64_t i = 0; i < onDisk.header().barsWritten; ++i) {
+            EXPECT_EQ(onDisk.readBar(i), sample[i])
+                << "bar " << i << " is counted on disk before it is written";
+        }
+        EXPECT_LE(onDisk.header().barsWritten, appended);
     };
-    QCOMPARE(message([&] { file.readBar(3); }),
-             u"Cannot read bar 3 %1: it holds 3 bars, counting from 0."_s.arg(where));
-    QCOMPARE(message([&] { file.appendBar(sample[0]); }),
-             u"Cannot add a bar %1: it was opened for reading only."_s.arg(where));
+    for (const Bar &bar : sample) {
+        file.appendBar(bar);
+        ++appended;
+    }
+    EXPECT_EQ(checkedWrites, 6);
+    EXPECT_EQ(DataFile::open(path).header().barsWritten, 3u);
 }
 
-void TestDataFile::fileWithoutBarsIsValidAndFull()
+struct FailedWriteRow : Row
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    std::int32_t number = 1, bars = 0;
-    DataFileStore store(toPath(dir.path()));
-    store.CreateDataFile(number, bars);
-    DataFile file = DataFile::open(*store.filePath(1), DataFile::Mode::ReadWrite);
-    QCOMPARE(file.header().capacity, 0u);
-    QVERIFY_THROWS_EXCEPTION(DataFileError, file.appendBar(sample[0]));
-    QVERIFY_THROWS_EXCEPTION(DataFileError, file.readBar(0));
-}
+    int skip; // the writes of the append that succeed before one fails
+};
 
-void TestDataFile::refusesDamagedFiles_data()
+class FailedAppend : public FolderTestWithRows<FailedWriteRow>
 {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("reason");
+};
 
-    const QByteArray good = goodFile();
-    const QString checksum = u"its header is damaged (the checksum does not match)"_s;
-    const QString room =
-        u"its header gives room for %1 bars, which takes %2 bytes, but the file is "
-        "%3 bytes long"_s;
-    QTest::newRow("empty")
-        << QByteArray()
-        << u"it is 0 bytes long, too short for the header of a data file (64 bytes)"_s;
-    QTest::newRow("cut inside the header")
-        << good.left(30)
-        << u"it is 30 bytes long, too short for the header of a data file (64 bytes)"_s;
-    QTest::newRow("cut inside the records") << good.chopped(1) << room.arg(2).arg(160).arg(159);
-    QTest::newRow("a byte too many") << good + '\0' << room.arg(2).arg(160).arg(161);
-    QTest::newRow("flipped bit in the file number") << flipped(good, 16) << checksum;
-    QTest::newRow("flipped bit in bars written") << flipped(good, 32) << checksum;
-    QTest::newRow("flipped bit in the reserved bytes") << flipped(good, 50) << checksum;
-    QTest::newRow("flipped bit in the checksum") << flipped(good, 61) << checksum;
-    QTest::newRow("another kind of file")
-        << "\x89PNG\r\n\x1a\n"_ba + QByteArray(200, 'x')
-        << u"it is not a Quelm data file (its first bytes are not \"QUELMDAT\")"_s;
-    QTest::newRow("format version 2")
-        << patched<quint16>(good, 8, 2)
-        << u"it has format version 2, and this program reads only version 1"_s;
-    QTest::newRow("other record size")
-        << patched<quint32>(good, 12, 40)
-        << u"its header gives a header size of 64 and a record size of 40 bytes instead of 64 and 48"_s;
-    QTest::newRow("unknown state")
-        << patched<quint32>(good, 20, 7) << u"its header gives an unknown state 7"_s;
-    QTest::newRow("more capacity than the file holds")
-        << patched<quint64>(good, 24, 1000) << room.arg(1000).arg(48064).arg(160);
-    QTest::newRow("capacity past any file size")
-        << patched<quint64>(good, 24, std::numeric_limits<quint64>::max())
-        << u"its header gives an impossible capacity of 18446744073709551615 bars"_s;
-    QTest::newRow("more bars than capacity")
-        << patched<quint64>(good, 32, 3)
-        << u"its header says 3 bars were written to a file with room for 2"_s;
-}
-
-void TestDataFile::refusesDamagedFiles()
+// A failed write leaves the count on disk and in memory as it was, and the next append takes
+// the same place.
+TEST_P(FailedAppend, CountsNothingAndTheNextAppendTakesItsPlace)
 {
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, reason);
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    const auto path = toPath(dir.path()) / "0001.qdf";
-    testfiles::write(path, goodFile());
-    QCOMPARE(openError(path), QString());
+    DataFileStore store(folder.path());
+    const std::filesystem::path path = madeFile(store, 3, 2);
+    FaultyFileSystemCalls calls;
+    DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite, calls);
 
-    testfiles::write(path, bytes);
-    QCOMPARE(openError(path), u"Cannot open data file %1: %2."_s.arg(toQString(path), reason));
+    calls.fail(Call::WriteAt, EIO, false, GetParam().skip);
+    int error = 0;
+    EXPECT_EQ(errorOf([&] { file.appendBar(sample[0]); }, &error),
+              "Cannot add a bar in data file 3 at " + text(path) +
+                  ": the disk reported an input/output error.");
+    EXPECT_EQ(error, EIO);
+    EXPECT_EQ(file.header().barsWritten, 0u);
+    EXPECT_EQ(DataFile::open(path).header().barsWritten, 0u);
+
+    file.appendBar(sample[1]);
+    const DataFile reread = DataFile::open(path);
+    EXPECT_EQ(reread.header().barsWritten, 1u);
+    EXPECT_EQ(reread.readBar(0), sample[1]);
 }
 
-QTEST_GUILESS_MAIN(TestDataFile)
-#include "tst_datafile.moc"
+INSTANTIATE_TEST_SUITE_P(DataFile, FailedAppend,
+                         ::testing::Values(FailedWriteRow{"the record", 0},
+                                           FailedWriteRow{"the count", 1}),
+                         RowName());
+
+TEST_F(DataFileTest, FlushReachesTheDisk)
+{
+    DataFileStore store(folder.path());
+    const std::filesystem::path path = madeFile(store, 4, 2);
+    FaultyFileSystemCalls calls;
+    DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite, calls);
+    file.appendBar(sample[0]);
+    file.flush();
+    EXPECT_EQ(calls.count(Call::SyncData), 1);
+
+    calls.fail(Call::SyncData, EIO);
+    EXPECT_EQ(errorOf([&] { file.flush(); }), "Cannot flush in data file 4 at " + text(path) +
+                                                  ": the disk reported an input/output error.");
+}
+
+struct DamagedFileRow : Row
+{
+    std::string bytes;
+    std::string reason;
+};
+
+class DamagedFile : public FolderTestWithRows<DamagedFileRow>
+{
+};
+
+TEST_P(DamagedFile, IsRefusedWithTheReason)
+{
+    const auto path = folder.path() / "0001.qdf";
+    write(path, goodFile());
+    ASSERT_EQ(openError(path), "");
+
+    write(path, GetParam().bytes);
+    EXPECT_EQ(openError(path),
+              "Cannot open data file " + text(path) + ": " + GetParam().reason + ".");
+}
+
+namespace {
+
+const std::string checksum = "its header is damaged (the checksum does not match)";
+
+std::string room(std::uint64_t capacity, std::uint64_t needed, std::uint64_t size)
+{
+    return "its header gives room for " + std::to_string(capacity) + " bars, which takes " +
+           std::to_string(needed) + " bytes, but the file is " + std::to_string(size) +
+           " bytes long";
+}
+
+std::string tooShort(std::size_t size)
+{
+    return "it is " + std::to_string(size) +
+           " bytes long, too short for the header of a data file (64 bytes)";
+}
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(
+    DataFile, DamagedFile,
+    ::testing::Values(
+        DamagedFileRow{"empty", "", tooShort(0)},
+        DamagedFileRow{"cut inside the header", goodFile().substr(0, 30), tooShort(30)},
+        DamagedFileRow{"cut inside the records", goodFile().substr(0, 159), room(2, 160, 159)},
+        DamagedFileRow{"a byte too many", goodFile() + '\0', room(2, 160, 161)},
+        DamagedFileRow{"flipped bit in the file number", flipped(16), checksum},
+        DamagedFileRow{"flipped bit in bars written", flipped(32), checksum},
+        DamagedFileRow{"flipped bit in the reserved bytes", flipped(50), checksum},
+        DamagedFileRow{"flipped bit in the checksum", flipped(61), checksum},
+        DamagedFileRow{"another kind of file", "\x89PNG\r\n\x1a\n" + std::string(200, 'x'),
+                       "it is not a Quelm data file (its first bytes are not \"QUELMDAT\")"},
+        DamagedFileRow{"format version 2", patched<std::uint16_t>(8, 2),
+                       "it has format version 2, and this program reads only version 1"},
+        DamagedFileRow{"other record size", patched<std::uint32_t>(12, 40),
+                       "its header gives a header size of 64 and a record size of 40 bytes "
+                       "instead of 64 and 48"},
+        DamagedFileRow{"unknown state", patched<std::uint32_t>(20, 7),
+                       "its header gives an unknown state 7"},
+        DamagedFileRow{"more capacity than the file holds", patched<std::uint64_t>(24, 1000),
+                       room(1000, 48064, 160)},
+        DamagedFileRow{"capacity past any file size",
+                       patched<std::uint64_t>(24, std::numeric_limits<std::uint64_t>::max()),
+                       "its header gives an impossible capacity of 18446744073709551615 bars"},
+        DamagedFileRow{"more bars than capacity", patched<std::uint64_t>(32, 3),
+                       "its header says 3 bars were written to a file with room for 2"}),
+    RowName());
+
+struct SizeRow : Row
+{
+    std::uint64_t bytes;
+    const char *text;
+};
+
+class SizeText : public ::testing::TestWithParam<SizeRow>
+{
+};
+
+// A size is told in the largest unit it reaches once rounded, never as 1024.0 of the one below.
+TEST_P(SizeText, UsesTheLargestUnitReached)
+{
+    EXPECT_EQ(sizeText(GetParam().bytes), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataFile, SizeText,
+    ::testing::Values(SizeRow{"nothing", 0, "0 bytes"}, SizeRow{"one byte", 1, "1 byte"},
+                      SizeRow{"a byte below a KiB", 1023, "1023 bytes"},
+                      SizeRow{"one KiB", 1024, "1.0 KiB"},
+                      SizeRow{"a KiB and a half", 1536, "1.5 KiB"},
+                      SizeRow{"a byte below a MiB", (1u << 20) - 1, "1.0 MiB"},
+                      SizeRow{"one MiB", 1u << 20, "1.0 MiB"},
+                      SizeRow{"just below a rounded MiB", 1023 * 1024 + 972, "1023.9 KiB"},
+                      SizeRow{"a byte below a GiB", (1ull << 30) - 1, "1.0 GiB"},
+                      SizeRow{"a byte below a TiB", (1ull << 40) - 1, "1.0 TiB"},
+                      SizeRow{"the largest size", std::numeric_limits<std::uint64_t>::max(),
+                              "16.0 EiB"}),
+    RowName());

@@ -1,234 +1,232 @@
 #include "datafile.h"
-#include "datafileerror.h"
-#include "datafilestore.h"
-#include "faultyfilesystemcalls.h"
-#include "testfiles.h"
+#include "testsupport.h"
 
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
 #include <cerrno>
 
 using namespace quelm;
-using namespace Qt::StringLiterals;
-using testfiles::toPath;
-using testfiles::toQString;
-using testfiles::tree;
+using namespace testsupport;
 using Call = FaultyFileSystemCalls::Call;
-
-Q_DECLARE_METATYPE(FaultyFileSystemCalls::Call)
-
-#define VERIFY_DIR(dir) QVERIFY2((dir).isValid(), qPrintable((dir).errorString()))
 
 // Makes each system call that creating or closing a file uses fail in turn, and checks that
 // the failure is told in plain words, that nothing is left behind, and that the store goes on.
-class TestDataFileFaults : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void failedCreateLeavesNothing_data();
-    void failedCreateLeavesNothing();
-    void failedFirstCreateLeavesNoRunFolder_data();
-    void failedFirstCreateLeavesNoRunFolder();
-    void tooLittleFreeSpaceIsToldBeforeWriting();
-    void failedCloseIsReportedOnce_data();
-    void failedCloseIsReportedOnce();
-};
-
 namespace {
 
-const QString ioError = u"the disk reported an input/output error"_s;
-const QString diskFull = u"the disk is full \\(needs 4\\.8 KiB, [0-9.]+ [KMGT]iB free\\)"_s;
-const QString sizeLimit =
-    u"the file needs 4\\.8 KiB, more than this process may write \\(its file size limit\\)"_s;
-const QString nameTaken = u"a file of that name already exists"_s;
+const std::string ioError = "the disk reported an input/output error";
+const std::string diskFull =
+    R"(the disk is full \(needs 4\.8 KiB, [0-9.]+ (bytes|[KMGT]iB) free\))";
+const std::string sizeLimit =
+    R"(the file needs 4\.8 KiB, more than this process may write \(its file size limit\))";
+const std::string nameTaken = "a file of that name already exists";
 
-void addCreateRows()
+struct CreateFaultRow : Row
 {
-    QTest::addColumn<bool>("unnamed");
-    QTest::addColumn<Call>("call");
-    QTest::addColumn<int>("error");
-    QTest::addColumn<QString>("reason"); // a regular expression
+    bool nameless;
+    Call call;
+    int skip;
+    int error;
+    std::string reason; // a regular expression
+};
 
-    QTest::newRow("nameless: create") << true << Call::CreateUnnamed << EIO << ioError;
-    QTest::newRow("nameless: reserve, disk full") << true << Call::Reserve << ENOSPC << diskFull;
-    QTest::newRow("nameless: reserve, size limit") << true << Call::Reserve << EFBIG << sizeLimit;
-    QTest::newRow("nameless: write header") << true << Call::WriteAt << EIO << ioError;
-    QTest::newRow("nameless: flush") << true << Call::SyncData << EIO << ioError;
-    QTest::newRow("nameless: link, name taken") << true << Call::LinkUnnamed << EEXIST << nameTaken;
-    QTest::newRow("nameless: flush folder") << true << Call::SyncDirectory << EIO << ioError;
-    QTest::newRow("temporary: create, name too long")
-        << false << Call::CreateNew << ENAMETOOLONG
-        << u"a name in the path is too long for the file system"_s;
-    QTest::newRow("temporary: reserve, disk full") << false << Call::Reserve << ENOSPC << diskFull;
-    QTest::newRow("temporary: write header") << false << Call::WriteAt << EIO << ioError;
-    QTest::newRow("temporary: flush") << false << Call::SyncData << EIO << ioError;
-    QTest::newRow("temporary: rename, name taken")
-        << false << Call::RenameNoReplace << EEXIST << nameTaken;
-    QTest::newRow("temporary: flush folder") << false << Call::SyncDirectory << EIO << ioError;
-}
-
-std::string createError(DataFileStore &store, std::int32_t number, std::int32_t bars, int &error)
+class FailedCreate : public StoreFixture<FolderTestWithRows<CreateFaultRow>>
 {
-    try {
-        store.CreateDataFile(number, bars);
-    } catch (const DataFileError &failure) {
-        error = failure.errorNumber();
-        return failure.what();
-    }
-    return {};
-}
+};
+
+class FailedFirstCreate : public StoreFixture<FolderTestWithRows<CreateFaultRow>>
+{
+};
 
 } // namespace
 
-void TestDataFileFaults::failedCreateLeavesNothing_data()
+TEST_P(FailedCreate, LeavesNothingAndTheStoreGoesOn)
 {
-    addCreateRows();
-}
+    const CreateFaultRow &row = GetParam();
+    DataFileStore &store = makeStore(row.nameless);
+    create(store, 1, 10);
+    const auto before = tree(store.root());
 
-void TestDataFileFaults::failedCreateLeavesNothing()
-{
-    QFETCH(bool, unnamed);
-    QFETCH(Call, call);
-    QFETCH(int, error);
-    QFETCH(QString, reason);
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    FaultyFileSystemCalls calls;
-    if (!unnamed) {
-        calls.fail(Call::CreateUnnamed, EOPNOTSUPP, true);
-    }
-    DataFileStore store(toPath(dir.path()), calls);
-    std::int32_t one = 1, ten = 10;
-    store.CreateDataFile(one, ten);
-    const QStringList before = tree(store.root());
-
-    calls.fail(call, error);
-    const int callsBefore = calls.count(call);
+    calls.fail(row.call, row.error, false, row.skip);
+    const int callsBefore = calls.count(row.call);
     int thrown = 0;
-    const QString message = QString::fromStdString(createError(store, 7, 100, thrown));
-    const QString path = toQString(*store.runFolder() / "0007.qdf");
-    const QRegularExpression expected(u"^Cannot create data file 7 at %1: %2\\.$"_s.arg(
-        QRegularExpression::escape(path), reason));
-    QVERIFY2(expected.match(message).hasMatch(), qPrintable(message));
-    QCOMPARE(thrown, error);
-    QCOMPARE(calls.count(call) - callsBefore, 1); // a failed call is never retried
-    QCOMPARE(tree(store.root()), before);
-    QVERIFY(!store.filePath(7));
+    const std::string message = createError(store, 7, 100, &thrown);
+    const std::string path = text(*store.runFolder() / "0007.qdf");
+    EXPECT_TRUE(matches(message, "Cannot create data file 7 at " + regexEscape(path) + ": " +
+                                     row.reason + "\\."))
+        << message;
+    EXPECT_EQ(thrown, row.error);
+    EXPECT_EQ(calls.count(row.call) - callsBefore, 1 + row.skip); // a failed call is never retried
+    EXPECT_EQ(tree(store.root()), before);
+    EXPECT_FALSE(store.filePath(7));
 
-    std::int32_t seven = 7, bars = 100;
-    QCOMPARE(store.CreateDataFile(seven, bars), 0);
-    QCOMPARE(DataFile::open(*store.filePath(7)).header().capacity, 100u);
+    EXPECT_EQ(create(store, 7, 100), 0);
+    EXPECT_EQ(DataFile::open(*store.filePath(7)).header().capacity, 100u);
 }
 
-void TestDataFileFaults::failedFirstCreateLeavesNoRunFolder_data()
+INSTANTIATE_TEST_SUITE_P(
+    DataFileStore, FailedCreate,
+    ::testing::Values(
+        CreateFaultRow{"nameless: create", true, Call::CreateUnnamed, 0, EIO, ioError},
+        CreateFaultRow{"nameless: reserve, disk full", true, Call::Reserve, 0, ENOSPC, diskFull},
+        CreateFaultRow{"nameless: reserve, size limit", true, Call::Reserve, 0, EFBIG, sizeLimit},
+        CreateFaultRow{"nameless: write header", true, Call::WriteAt, 0, EIO, ioError},
+        CreateFaultRow{"nameless: flush", true, Call::SyncData, 0, EIO, ioError},
+        CreateFaultRow{"nameless: link, name taken", true, Call::LinkUnnamed, 0, EEXIST, nameTaken},
+        CreateFaultRow{"nameless: flush folder", true, Call::SyncDirectory, 0, EIO, ioError},
+        CreateFaultRow{"temporary: create, name too long", false, Call::CreateNew, 0, ENAMETOOLONG,
+                       "a name in the path is too long for the file system"},
+        CreateFaultRow{"temporary: reserve, disk full", false, Call::Reserve, 0, ENOSPC, diskFull},
+        CreateFaultRow{"temporary: write header", false, Call::WriteAt, 0, EIO, ioError},
+        CreateFaultRow{"temporary: flush", false, Call::SyncData, 0, EIO, ioError},
+        CreateFaultRow{"temporary: rename, name taken", false, Call::RenameNoReplace, 0, EEXIST,
+                       nameTaken},
+        CreateFaultRow{"temporary: flush folder", false, Call::SyncDirectory, 0, EIO, ioError}),
+    RowName());
+
+TEST_P(FailedFirstCreate, LeavesNoRunFolder)
 {
-    QTest::addColumn<Call>("call");
-    QTest::addColumn<int>("skip");
-    QTest::addColumn<int>("error");
-    QTest::addColumn<QString>("reason");
+    const CreateFaultRow &row = GetParam();
+    DataFileStore &store = makeStore(row.nameless);
 
-    const QString folder = u"the folder for this run, .*, cannot be made: "_s;
-    QTest::newRow("make the run folder, name too long")
-        << Call::MakeDirectory << 0 << ENAMETOOLONG
-        << folder + u"a name in the path is too long for the file system"_s;
-    QTest::newRow("open the run folder") << Call::OpenDirectory << 0 << EIO << folder + ioError;
-    QTest::newRow("open the data folder") << Call::OpenDirectory << 1 << EIO << folder + ioError;
-    QTest::newRow("flush the data folder") << Call::SyncDirectory << 0 << EIO << folder + ioError;
-    QTest::newRow("create") << Call::CreateUnnamed << 0 << EIO << u"at .*: "_s + ioError;
-    QTest::newRow("reserve") << Call::Reserve << 0 << ENOSPC << u"at .*: "_s + diskFull;
-    QTest::newRow("flush the run folder")
-        << Call::SyncDirectory << 1 << EIO << u"at .*: "_s + ioError;
-}
-
-void TestDataFileFaults::failedFirstCreateLeavesNoRunFolder()
-{
-    QFETCH(Call, call);
-    QFETCH(int, skip);
-    QFETCH(int, error);
-    QFETCH(QString, reason);
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    FaultyFileSystemCalls calls;
-    DataFileStore store(toPath(dir.path()), calls);
-
-    calls.fail(call, error, false, skip);
+    calls.fail(row.call, row.error, false, row.skip);
     int thrown = 0;
-    const QString message = QString::fromStdString(createError(store, 1, 100, thrown));
-    const QRegularExpression expected(u"^Cannot create data file 1:? %1\\.$"_s.arg(reason));
-    QVERIFY2(expected.match(message).hasMatch(), qPrintable(message));
-    QCOMPARE(thrown, error);
-    QCOMPARE(tree(store.root()), QStringList());
-    QVERIFY(!store.runFolder());
+    const std::string message = createError(store, 1, 100, &thrown);
+    EXPECT_TRUE(matches(message, "Cannot create data file 1:? " + row.reason + "\\.")) << message;
+    EXPECT_EQ(thrown, row.error);
+    EXPECT_EQ(tree(store.root()), std::vector<std::string>());
+    EXPECT_FALSE(store.runFolder());
 
-    std::int32_t one = 1, bars = 100;
-    QCOMPARE(store.CreateDataFile(one, bars), 0);
-    QCOMPARE(DataFile::open(*store.filePath(1)).header().capacity, 100u);
+    EXPECT_EQ(create(store, 1, 100), 0);
+    EXPECT_EQ(DataFile::open(*store.filePath(1)).header().capacity, 100u);
 }
 
-void TestDataFileFaults::tooLittleFreeSpaceIsToldBeforeWriting()
+namespace {
+const std::string folderFailed = "the folder for this run, .*, cannot be made: ";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataFileStore, FailedFirstCreate,
+    ::testing::Values(
+        CreateFaultRow{"make the run folder, name too long", true, Call::MakeDirectory, 0,
+                       ENAMETOOLONG,
+                       folderFailed + "a name in the path is too long for the file system"},
+        CreateFaultRow{"open the run folder", true, Call::OpenDirectory, 0, EIO,
+                       folderFailed + ioError},
+        CreateFaultRow{"open the data folder", true, Call::OpenDirectory, 1, EIO,
+                       folderFailed + ioError},
+        CreateFaultRow{"flush the data folder", true, Call::SyncDirectory, 0, EIO,
+                       folderFailed + ioError},
+        CreateFaultRow{"create", true, Call::CreateUnnamed, 0, EIO, "at .*: " + ioError},
+        CreateFaultRow{"reserve", true, Call::Reserve, 0, ENOSPC, "at .*: " + diskFull},
+        CreateFaultRow{"flush the run folder", true, Call::SyncDirectory, 1, EIO,
+                       "at .*: " + ioError},
+        CreateFaultRow{"temporary: rename", false, Call::RenameNoReplace, 0, EIO,
+                       "at .*: " + ioError}),
+    RowName());
+
+namespace {
+using StoreTest = StoreFixture<FolderTest>;
+}
+
+TEST_F(StoreTest, TooLittleFreeSpaceIsToldBeforeWriting)
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    FaultyFileSystemCalls calls;
     calls.reportedFree = 1000;
-    DataFileStore store(toPath(dir.path()), calls);
-    const QString full =
-        u"Cannot create data file 2 %1: the disk is full (needs 4.8 KiB, 1000 bytes free)."_s;
+    DataFileStore &store = makeStore();
+    const auto full = [](const std::string &where) {
+        return "Cannot create data file 2 " + where +
+               ": the disk is full (needs 4.8 KiB, 1000 bytes free).";
+    };
     int thrown = 0;
-    QCOMPARE(QString::fromStdString(createError(store, 2, 100, thrown)),
-             full.arg(u"in "_s + dir.path()));
-    QCOMPARE(thrown, ENOSPC);
-    QCOMPARE(calls.count(Call::MakeDirectory) + calls.count(Call::CreateUnnamed), 0);
-    QCOMPARE(tree(store.root()), QStringList());
+    EXPECT_EQ(createError(store, 2, 100, &thrown), full("in " + text(folder.path())));
+    EXPECT_EQ(thrown, ENOSPC);
+    EXPECT_EQ(calls.count(Call::MakeDirectory) + calls.count(Call::CreateUnnamed), 0);
+    EXPECT_EQ(tree(store.root()), std::vector<std::string>());
 
     calls.reportedFree.reset();
-    QCOMPARE(createError(store, 1, 100, thrown), std::string());
+    EXPECT_EQ(createError(store, 1, 100), "");
     calls.reportedFree = 1000;
-    const QStringList before = tree(store.root());
-    QCOMPARE(QString::fromStdString(createError(store, 2, 100, thrown)),
-             full.arg(u"at "_s + toQString(*store.runFolder() / "0002.qdf")));
-    QCOMPARE(calls.count(Call::CreateUnnamed), 1);
-    QCOMPARE(tree(store.root()), before);
+    const auto before = tree(store.root());
+    EXPECT_EQ(createError(store, 2, 100), full("at " + text(*store.runFolder() / "0002.qdf")));
+    EXPECT_EQ(calls.count(Call::CreateUnnamed), 1);
+    EXPECT_EQ(tree(store.root()), before);
 }
 
-void TestDataFileFaults::failedCloseIsReportedOnce_data()
+struct CloseFaultRow : Row
 {
-    QTest::addColumn<Call>("call");
-    QTest::newRow("read the header") << Call::ReadAt;
-    QTest::newRow("write the header") << Call::WriteAt;
-    QTest::newRow("flush") << Call::SyncData;
-    QTest::newRow("close") << Call::Close;
-}
+    Call call;
+};
 
-void TestDataFileFaults::failedCloseIsReportedOnce()
+class FailedClose : public StoreFixture<FolderTestWithRows<CloseFaultRow>>
 {
-    QFETCH(Call, call);
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    FaultyFileSystemCalls calls;
-    DataFileStore store(toPath(dir.path()), calls);
-    std::int32_t number = 4, bars = 10;
-    store.CreateDataFile(number, bars);
+};
+
+TEST_P(FailedClose, IsReportedOnce)
+{
+    const Call call = GetParam().call;
+    DataFileStore &store = makeStore();
+    create(store, 4, 10);
     const int syncsBefore = calls.count(Call::SyncData);
 
     calls.fail(call, EIO);
-    try {
-        store.CloseDataFile(number);
-        QFAIL("the close succeeded");
-    } catch (const DataFileError &failure) {
-        QCOMPARE(
-            QString::fromStdString(failure.what()),
-            u"Cannot close data file 4 at %1: %2."_s.arg(toQString(*store.filePath(4)), ioError));
-        QCOMPARE(failure.errorNumber(), EIO);
-    }
-    QVERIFY(calls.count(Call::SyncData) - syncsBefore <= 1);
+    int error = 0;
+    EXPECT_EQ(errorOf([&] { close(store, 4); }, &error),
+              "Cannot close data file 4 at " + text(*store.filePath(4)) + ": " + ioError + ".");
+    EXPECT_EQ(error, EIO);
+    EXPECT_LE(calls.count(Call::SyncData) - syncsBefore, 1);
     const int callsBefore = calls.count(call);
-    QCOMPARE(store.CloseDataFile(number), 0);
-    QCOMPARE(calls.count(call), callsBefore);
-    QVERIFY(DataFile::open(*store.filePath(4)).header().capacity == 10u);
+    EXPECT_EQ(close(store, 4), 0);
+    EXPECT_EQ(calls.count(call), callsBefore);
+    EXPECT_EQ(DataFile::open(*store.filePath(4)).header().capacity, 10u);
 }
 
-QTEST_GUILESS_MAIN(TestDataFileFaults)
-#include "tst_datafilefaults.moc"
+INSTANTIATE_TEST_SUITE_P(DataFileStore, FailedClose,
+                         ::testing::Values(CloseFaultRow{"read the header", Call::ReadAt},
+                                           CloseFaultRow{"write the header", Call::WriteAt},
+                                           CloseFaultRow{"flush", Call::SyncData},
+                                           CloseFaultRow{"close", Call::Close}),
+                         RowName());
+
+// Closing marks the file closed cleanly and flushes it before its handle goes.
+TEST_F(StoreTest, CloseFlushesTheMarkedFile)
+{
+    DataFileStore &store = makeStore();
+    create(store, 2, 10);
+    std::vector<Call> order;
+    calls.before = [&](Call call) { order.push_back(call); };
+    close(store, 2);
+    EXPECT_EQ(order, (std::vector<Call>{Call::ReadAt, Call::WriteAt, Call::SyncData, Call::Close}));
+}
+
+struct ForeignFileRow : Row
+{
+    bool nameless;
+    Call publish; // the call that gives the file its final name
+};
+
+class ForeignFile : public StoreFixture<FolderTestWithRows<ForeignFileRow>>
+{
+};
+
+// Another program puts a file of the same name into the run folder just before the store
+// publishes its own: that file stays as it was and the creation fails.
+TEST_P(ForeignFile, IsNeverReplaced)
+{
+    DataFileStore &store = makeStore(GetParam().nameless);
+    create(store, 1, 10);
+    const auto target = *store.runFolder() / "0002.qdf";
+    calls.before = [&](Call call) {
+        if (call == GetParam().publish) {
+            write(target, "another program's file");
+        }
+    };
+    int error = 0;
+    EXPECT_EQ(createError(store, 2, 10, &error),
+              "Cannot create data file 2 at " + text(target) + ": " + nameTaken + ".");
+    EXPECT_EQ(error, EEXIST);
+    EXPECT_EQ(contents(target), "another program's file");
+    EXPECT_EQ(tree(store.root()).size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(DataFileStore, ForeignFile,
+                         ::testing::Values(ForeignFileRow{"nameless", true, Call::LinkUnnamed},
+                                           ForeignFileRow{"temporary", false,
+                                                          Call::RenameNoReplace}),
+                         RowName());

@@ -1,497 +1,436 @@
-#include "childprocess.h"
 #include "datafile.h"
-#include "datafileerror.h"
-#include "datafilestore.h"
-#include "faultyfilesystemcalls.h"
-#include "testfiles.h"
+#include "testsupport.h"
 
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
 #include <cerrno>
-#include <chrono>
 #include <climits>
-#include <csignal>
-#include <fstream>
-#include <map>
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/resource.h>
+#include <cstdlib>
+#include <ctime>
+#include <set>
+
+#ifndef _WIN32
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
+#endif
 
 using namespace quelm;
-using namespace Qt::StringLiterals;
-using testfiles::toPath;
-using testfiles::toQString;
-using testfiles::tree;
-using Call = FaultyFileSystemCalls::Call;
+using namespace testsupport;
 
 namespace {
 
-// The message of the DataFileError that creating the file throws; "" when it is made.
-std::string createError(DataFileStore &store, std::int32_t number, std::int32_t bars)
-{
-    try {
-        store.CreateDataFile(number, bars);
-    } catch (const DataFileError &error) {
-        return error.what();
-    }
-    return {};
-}
+using StoreTest = FolderTest;
 
-std::int32_t create(DataFileStore &store, std::int32_t number, std::int32_t bars)
+struct NewFileRow : Row
 {
-    return store.CreateDataFile(number, bars);
-}
+    std::int32_t number;
+    std::int32_t bars;
+};
 
-std::int32_t close(DataFileStore &store, std::int32_t number)
+class NewFile : public FolderTestWithRows<NewFileRow>
 {
-    return store.CloseDataFile(number);
-}
-
-std::map<QString, QByteArray> snapshot(const std::filesystem::path &root)
-{
-    std::map<QString, QByteArray> files;
-    for (const QString &entry : tree(root)) {
-        files[entry] = testfiles::contents(root / toPath(entry));
-    }
-    return files;
-}
-
-std::int64_t nowMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
+};
 
 } // namespace
 
-#define VERIFY_DIR(dir) QVERIFY2((dir).isValid(), qPrintable((dir).errorString()))
-
-class TestDataFileStore : public QObject
+TEST_P(NewFile, IsReadyForItsBars)
 {
-    Q_OBJECT
-
-private slots:
-    void createsFilesReadyForTheirBars_data();
-    void createsFilesReadyForTheirBars();
-    void closingMarksTheFileClosedCleanly();
-    void makesTheRunFolderOnlyWhenAFileIsMade();
-    void refusesBadRequests_data();
-    void refusesBadRequests();
-    void closingANumberNotOpenDoesNothing();
-    void laterRunLeavesEarlierRunUntouched();
-    void twoStoresShareARoot();
-    void refusesARootItCannotMake_data();
-    void refusesARootItCannotMake();
-    void reportsAFileWhereTheRunFolderShouldBe();
-    void fileSizeLimitIsAnError();
-    void diskFullIsReportedWithSizes();
-    void killedCreationLeavesNoPartialFile_data();
-    void killedCreationLeavesNoPartialFile();
-};
-
-void TestDataFileStore::createsFilesReadyForTheirBars_data()
-{
-    QTest::addColumn<std::int32_t>("bars");
-    QTest::newRow("no bars") << 0;
-    QTest::newRow("one bar") << 1;
-    QTest::newRow("ten bars") << 10;
-    QTest::newRow("a million bars") << 1000000;
-}
-
-void TestDataFileStore::createsFilesReadyForTheirBars()
-{
-    QFETCH(std::int32_t, bars);
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    DataFileStore store(toPath(dir.path()));
+    const NewFileRow &row = GetParam();
+    DataFileStore store(folder.path());
     const std::int64_t before = nowMs();
-    std::int32_t number = 3;
-    std::int32_t count = bars;
-    QCOMPARE(store.CreateDataFile(number, count), 0);
-    QCOMPARE(number, 3);
-    QCOMPARE(count, bars);
+    std::int32_t number = row.number;
+    std::int32_t count = row.bars;
+    ASSERT_EQ(store.CreateDataFile(number, count), 0);
+    EXPECT_EQ(number, row.number);
+    EXPECT_EQ(count, row.bars);
 
-    QVERIFY(store.runFolder());
-    const auto path = *store.runFolder() / "0003.qdf";
-    QCOMPARE(store.filePath(3), path);
-    QCOMPARE(tree(store.root()), QStringList({toQString(store.runFolder()->filename()),
-                                              toQString(path.lexically_relative(store.root()))}));
-    const std::uint64_t size = 64 + 48 * static_cast<std::uint64_t>(bars);
-    QCOMPARE(std::filesystem::file_size(path), size);
+    ASSERT_TRUE(store.runFolder());
+    const auto path = *store.runFolder() / DataFileStore::fileName(row.number);
+    EXPECT_EQ(store.filePath(row.number), path);
+    const std::string runFolder = text(store.runFolder()->filename());
+    EXPECT_EQ(tree(store.root()),
+              (std::vector<std::string>{runFolder, runFolder + "/" + text(path.filename())}));
+    const std::uint64_t size = 64 + 48 * static_cast<std::uint64_t>(row.bars);
+    EXPECT_EQ(std::filesystem::file_size(path), size);
+#ifndef _WIN32
     struct stat status = {};
-    QCOMPARE(::stat(path.c_str(), &status), 0);
-    QVERIFY2(static_cast<std::uint64_t>(status.st_blocks) * 512 >= size, "space not reserved");
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_GE(static_cast<std::uint64_t>(status.st_blocks) * 512, size) << "space not reserved";
+#endif
 
     const DataFileHeader header = DataFile::open(path).header();
-    QCOMPARE(header.fileNumber, 3);
-    QCOMPARE(header.capacity, static_cast<std::uint64_t>(bars));
-    QCOMPARE(header.barsWritten, 0u);
-    QVERIFY(!header.closedCleanly);
-    QVERIFY(header.createdMs >= before && header.createdMs <= nowMs());
+    EXPECT_EQ(header.fileNumber, row.number);
+    EXPECT_EQ(header.capacity, static_cast<std::uint64_t>(row.bars));
+    EXPECT_EQ(header.barsWritten, 0u);
+    EXPECT_FALSE(header.closedCleanly);
+    EXPECT_GE(header.createdMs, before);
+    EXPECT_LE(header.createdMs, nowMs());
 }
 
-void TestDataFileStore::closingMarksTheFileClosedCleanly()
+INSTANTIATE_TEST_SUITE_P(DataFileStore, NewFile,
+                         ::testing::Values(NewFileRow{"no bars", 3, 0}, NewFileRow{"one bar", 3, 1},
+                                           NewFileRow{"ten bars", 3, 10},
+                                           NewFileRow{"a million bars", 3, 1000000},
+                                           NewFileRow{"the first number", 1, 10},
+                                           NewFileRow{"the largest number", 9999, 10}),
+                         RowName());
+
+TEST(DataFileStoreNames, FileNamesHaveFourDigits)
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
+    EXPECT_EQ(DataFileStore::fileName(1), "0001.qdf");
+    EXPECT_EQ(DataFileStore::fileName(42), "0042.qdf");
+    EXPECT_EQ(DataFileStore::fileName(DataFileStore::maxFileNumber), "9999.qdf");
+}
+
+TEST_F(StoreTest, ClosingMarksTheFileClosedCleanly)
+{
     std::filesystem::path path;
     {
-        DataFileStore store(toPath(dir.path()));
+        DataFileStore store(folder.path());
         create(store, 1, 10);
         create(store, 2, 10);
         path = *store.filePath(1);
         const DataFileHeader made = DataFile::open(path).header();
-        QCOMPARE(close(store, 1), 0);
+        EXPECT_EQ(close(store, 1), 0);
         DataFileHeader closed = DataFile::open(path).header();
-        QVERIFY(closed.closedCleanly);
+        EXPECT_TRUE(closed.closedCleanly);
         closed.closedCleanly = false;
-        QCOMPARE(closed, made);
-        QCOMPARE(close(store, 1), 0);
-        QVERIFY(DataFile::open(path).header().closedCleanly);
+        EXPECT_EQ(closed, made);
+        EXPECT_EQ(close(store, 1), 0);
+        EXPECT_TRUE(DataFile::open(path).header().closedCleanly);
     }
     // File 2 was never closed: it stays valid and says so.
-    QVERIFY(!DataFile::open(path.parent_path() / "0002.qdf").header().closedCleanly);
+    EXPECT_FALSE(DataFile::open(path.parent_path() / "0002.qdf").header().closedCleanly);
 }
 
-void TestDataFileStore::makesTheRunFolderOnlyWhenAFileIsMade()
+TEST_F(StoreTest, MakesTheRunFolderOnlyWhenAFileIsMade)
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    const auto root = toPath(dir.path()) / "a" / "b" / "Quelm";
+    const auto root = folder.path() / "a" / "b" / "Quelm";
     {
         DataFileStore store(root);
-        QVERIFY(std::filesystem::is_directory(root));
-        QVERIFY(!store.runFolder());
-        QCOMPARE(close(store, 1), 0);
+        EXPECT_TRUE(std::filesystem::is_directory(root));
+        EXPECT_FALSE(store.runFolder());
+        EXPECT_EQ(close(store, 1), 0);
     }
-    QCOMPARE(tree(root), QStringList());
+    EXPECT_EQ(tree(root), std::vector<std::string>());
 
     DataFileStore store(root);
     create(store, 1, 10);
-    const QString name = toQString(store.runFolder()->filename());
-    static const QRegularExpression form(QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d-\d\d-\d\d$)"));
-    QVERIFY2(form.match(name).hasMatch(), qPrintable(name));
+    const std::string name = text(store.runFolder()->filename());
+    EXPECT_TRUE(matches(name, R"(\d{4}-\d\d-\d\d \d\d-\d\d-\d\d)")) << name;
 }
 
-void TestDataFileStore::refusesBadRequests_data()
-{
-    QTest::addColumn<std::int32_t>("number");
-    QTest::addColumn<std::int32_t>("bars");
-    QTest::addColumn<QString>("message");
+namespace {
 
-    const QString negative =
-        QStringLiteral("Cannot create data file 2: a file cannot be made ready "
-                       "to take %1 bars; the number of bars must be 0 or more.");
-    QTest::newRow("negative bars") << 2 << -7 << negative.arg(-7);
-    QTest::newRow("lowest bar count") << 2 << INT32_MIN << negative.arg(INT32_MIN);
-    const QString range =
-        QStringLiteral("Cannot create data file %1: file numbers run from 1 to 9999.");
-    QTest::newRow("number 0") << 0 << 10 << range.arg(0);
-    QTest::newRow("negative number") << -1 << 10 << range.arg(-1);
-    QTest::newRow("number past 9999") << 10000 << 10 << range.arg(10000);
-    QTest::newRow("number made and closed")
-        << 1 << 10
-        << QStringLiteral("Cannot create data file 1: this run has already made it, at %1.");
+struct BadRequestRow : Row
+{
+    std::int32_t number;
+    std::int32_t bars;
+    std::string message; // "%1" stands for the path of file 1
+};
+
+class BadRequest : public FolderTestWithRows<BadRequestRow>
+{
+};
+
+const std::string negativeBars = "Cannot create data file 2: a file cannot be made ready to take ";
+const std::string mustBePositive = " bars; the number of bars must be 0 or more.";
+
+std::string outOfRange(std::int32_t number)
+{
+    return "Cannot create data file " + std::to_string(number) +
+           ": file numbers run from 1 to 9999.";
 }
 
-void TestDataFileStore::refusesBadRequests()
+} // namespace
+
+TEST_P(BadRequest, IsRefusedAndChangesNothing)
 {
-    QFETCH(std::int32_t, number);
-    QFETCH(std::int32_t, bars);
-    QFETCH(QString, message);
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    DataFileStore store(toPath(dir.path()));
+    const BadRequestRow &row = GetParam();
+    DataFileStore store(folder.path());
     create(store, 1, 10);
     close(store, 1);
     const auto before = snapshot(store.root());
 
-    if (message.contains(u"%1"_s)) {
-        message = message.arg(toQString(*store.filePath(1)));
+    std::string message = row.message;
+    if (const auto at = message.find("%1"); at != std::string::npos) {
+        message.replace(at, 2, text(*store.filePath(1)));
     }
-    QCOMPARE(QString::fromStdString(createError(store, number, bars)), message);
-    QCOMPARE(snapshot(store.root()), before);
-    QCOMPARE(create(store, 2, 5), 0);
+    EXPECT_EQ(createError(store, row.number, row.bars), message);
+    EXPECT_EQ(snapshot(store.root()), before);
+    EXPECT_EQ(create(store, 2, 5), 0);
 }
 
-void TestDataFileStore::closingANumberNotOpenDoesNothing()
+INSTANTIATE_TEST_SUITE_P(
+    DataFileStore, BadRequest,
+    ::testing::Values(BadRequestRow{"negative bars", 2, -7, negativeBars + "-7" + mustBePositive},
+                      BadRequestRow{"lowest bar count", 2, INT32_MIN,
+                                    negativeBars + std::to_string(INT32_MIN) + mustBePositive},
+                      BadRequestRow{"number 0", 0, 10, outOfRange(0)},
+                      BadRequestRow{"negative number", -1, 10, outOfRange(-1)},
+                      BadRequestRow{"number past 9999", 10000, 10, outOfRange(10000)},
+                      BadRequestRow{
+                          "number made and closed", 1, 10,
+                          "Cannot create data file 1: this run has already made it, at %1."}),
+    RowName());
+
+TEST_F(StoreTest, ClosingANumberNotOpenDoesNothing)
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    DataFileStore store(toPath(dir.path()));
+    DataFileStore store(folder.path());
     create(store, 1, 10);
     close(store, 1);
     const auto before = snapshot(store.root());
     for (const std::int32_t number : {1, 2, 0, -5, INT32_MAX}) {
+        SCOPED_TRACE(number);
         std::int32_t argument = number;
-        QCOMPARE(store.CloseDataFile(argument), 0);
-        QCOMPARE(argument, number);
+        EXPECT_EQ(store.CloseDataFile(argument), 0);
+        EXPECT_EQ(argument, number);
     }
-    QCOMPARE(snapshot(store.root()), before);
+    EXPECT_EQ(snapshot(store.root()), before);
 }
 
-void TestDataFileStore::laterRunLeavesEarlierRunUntouched()
+TEST_F(StoreTest, LaterRunLeavesEarlierRunUntouched)
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    const auto root = toPath(dir.path());
     {
-        DataFileStore first(root);
+        DataFileStore first(folder.path());
         for (std::int32_t number = 1; number <= 2; ++number) {
             create(first, number, 10 * number);
             close(first, number);
         }
     }
-    const auto firstRun = snapshot(root);
+    const auto firstRun = snapshot(folder.path());
 
-    DataFileStore second(root);
+    DataFileStore second(folder.path());
     for (std::int32_t number = 1; number <= 3; ++number) {
         create(second, number, 7);
         close(second, number);
     }
-    auto now = snapshot(root);
-    QCOMPARE(now.size(), firstRun.size() + 4);
+    auto now = snapshot(folder.path());
+    EXPECT_EQ(now.size(), firstRun.size() + 4);
     for (const auto &[name, bytes] : firstRun) {
-        QCOMPARE(now[name], bytes);
+        EXPECT_EQ(now[name], bytes) << name;
     }
 }
 
-void TestDataFileStore::twoStoresShareARoot()
+TEST_F(StoreTest, TwoStoresShareARoot)
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    DataFileStore first(toPath(dir.path()));
-    DataFileStore second(toPath(dir.path()));
+    DataFileStore first(folder.path());
+    DataFileStore second(folder.path());
     create(first, 1, 10);
     create(second, 1, 20);
-    QVERIFY(*first.runFolder() != *second.runFolder());
-    QCOMPARE(DataFile::open(*first.filePath(1)).header().capacity, 10u);
-    QCOMPARE(DataFile::open(*second.filePath(1)).header().capacity, 20u);
+    EXPECT_NE(*first.runFolder(), *second.runFolder());
+    EXPECT_EQ(DataFile::open(*first.filePath(1)).header().capacity, 10u);
+    EXPECT_EQ(DataFile::open(*second.filePath(1)).header().capacity, 20u);
 }
 
-void TestDataFileStore::refusesARootItCannotMake_data()
-{
-    QTest::addColumn<QString>("blocker"); // a file put there first, relative to the folder
-    QTest::addColumn<QString>("root");
-    QTest::addColumn<QString>("reason");
-    QTest::addColumn<int>("error");
+namespace {
 
-    QTest::newRow("a file where the root should be")
-        << u"Quelm"_s << u"Quelm"_s << u"a file stands where the folder %1/Quelm should be"_s
-        << ENOTDIR;
-    QTest::newRow("a file where a parent should be")
-        << u"data"_s << u"data/Quelm"_s << u"a file stands where the folder %1/data should be"_s
-        << ENOTDIR;
-    const QString tooLong = u"a name in the path is too long for the file system"_s;
-    QTest::newRow("a name too long") << QString() << QString(300, u'n') << tooLong << ENAMETOOLONG;
-    QStringList deep(20, QString(250, u'd'));
-    QTest::newRow("a path too long") << QString() << deep.join(u'/') << tooLong << ENAMETOOLONG;
+struct UnusableRootRow : Row
+{
+    std::string blocker; // a file put there first, relative to the test's folder
+    std::string root;
+    std::string blocked; // the folder the file stands in for, or "" for the reason below
+    std::string reason;
+    int error;
+};
+
+class UnusableRoot : public FolderTestWithRows<UnusableRootRow>
+{
+};
+
+std::string deepPath()
+{
+    std::string path = std::string(250, 'd');
+    for (int i = 1; i < 20; ++i) {
+        path += "/" + std::string(250, 'd');
+    }
+    return path;
 }
 
-void TestDataFileStore::refusesARootItCannotMake()
+const std::string tooLong = "a name in the path is too long for the file system";
+
+} // namespace
+
+TEST_P(UnusableRoot, IsRefusedWithTheReason)
 {
-    QFETCH(QString, blocker);
-    QFETCH(QString, root);
-    QFETCH(QString, reason);
-    QFETCH(int, error);
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    if (!blocker.isEmpty()) {
-        testfiles::write(toPath(dir.path() + u'/' + blocker), "not a folder");
+    const UnusableRootRow &row = GetParam();
+    if (!row.blocker.empty()) {
+        write(folder.path() / row.blocker, "not a folder");
     }
-    const QString path = dir.path() + u'/' + root;
-    if (reason.contains(u"%1"_s)) {
-        reason = reason.arg(dir.path());
-    }
-    try {
-        DataFileStore store(toPath(path));
-        QFAIL("the store was made");
-    } catch (const DataFileError &failure) {
-        QCOMPARE(QString::fromStdString(failure.what()),
-                 QStringLiteral("Cannot make the data folder %1: %2.").arg(path, reason));
-        QCOMPARE(failure.errorNumber(), error);
-    }
+    const auto path = (folder.path() / std::filesystem::u8path(row.root)).lexically_normal();
+    const std::string reason =
+        row.blocked.empty()
+            ? row.reason
+            : "a file stands where the folder " + text(folder.path() / row.blocked) + " should be";
+    int error = 0;
+    EXPECT_EQ(errorOf([&] { DataFileStore store(path); }, &error),
+              "Cannot make the data folder " + text(path) + ": " + reason + ".");
+    EXPECT_EQ(error, row.error);
 }
 
-void TestDataFileStore::reportsAFileWhereTheRunFolderShouldBe()
+INSTANTIATE_TEST_SUITE_P(
+    DataFileStore, UnusableRoot,
+    ::testing::Values(
+        UnusableRootRow{"a file where the root should be", "Quelm", "Quelm", "Quelm", "", ENOTDIR},
+        UnusableRootRow{"a file where a parent should be", "data", "data/Quelm", "data", "",
+                        ENOTDIR},
+        UnusableRootRow{"a name too long", "", std::string(300, 'n'), "", tooLong, ENAMETOOLONG},
+        UnusableRootRow{"a path too long", "", deepPath(), "", tooLong, ENAMETOOLONG}),
+    RowName());
+
+TEST_F(StoreTest, ReportsAFileWhereTheRunFolderShouldBe)
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    const auto root = toPath(dir.path()) / "Quelm";
+    const auto root = folder.path() / "Quelm";
     DataFileStore store(root);
     std::filesystem::remove(root);
-    testfiles::write(root, "not a folder");
+    write(root, "not a folder");
 
-    const QString message = QString::fromStdString(createError(store, 1, 10));
-    const QRegularExpression expected(
-        QStringLiteral("^Cannot create data file 1: the folder for this run, %1/[^/]+, cannot be "
-                       "made: a file stands where a folder should be\\.$")
-            .arg(QRegularExpression::escape(toQString(root))));
-    QVERIFY2(expected.match(message).hasMatch(), qPrintable(message));
+    const std::string message = createError(store, 1, 10);
+    EXPECT_TRUE(matches(message, "Cannot create data file 1: the folder for this run, " +
+                                     regexEscape(text(root)) +
+                                     R"([/\\][^/\\]+, cannot be made: a file stands where a )"
+                                     R"(folder should be\.)"))
+        << message;
 
     std::filesystem::remove(root);
     std::filesystem::create_directory(root);
-    QCOMPARE(create(store, 1, 10), 0);
+    EXPECT_EQ(create(store, 1, 10), 0);
 }
 
-// Past its file size limit a process gets SIGXFSZ, which would kill it; the store must turn
-// that into an error, leave nothing behind and go on working.
-void TestDataFileStore::fileSizeLimitIsAnError()
+namespace {
+
+// Sets the time zone of the process for its life.
+class TimeZone
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    const auto root = toPath(dir.path());
-    ChildProcess child([&] {
-        const rlimit limit = {1 << 20, 1 << 20};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        DataFileStore store(root);
-        ChildProcess::say(createError(store, 1, 100000) + "\n");
-        ChildProcess::say(createError(store, 2, 10) + "\n");
-        return 0;
-    });
-    const QString said = QString::fromStdString(child.readUntil());
-    const int status = child.wait();
-    QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(said));
-    const QStringList entries = tree(root);
-    QCOMPARE(entries.size(), 2);
-    const QString file = dir.path() + u'/' + entries[0] + QStringLiteral("/0001.qdf");
-    QCOMPARE(said, QStringLiteral("Cannot create data file 1 at %1: the file needs 4.6 MiB, more "
-                                  "than this process may write (its file size limit).\n\n")
-                       .arg(file));
-    QCOMPARE(entries[1], entries[0] + QStringLiteral("/0002.qdf"));
-}
+public:
+    explicit TimeZone(const std::string &zone)
+    {
+        if (const char *old = std::getenv("TZ")) {
+            m_old = old;
+        }
+        set(zone.c_str());
+    }
+    ~TimeZone() { set(m_old ? m_old->c_str() : nullptr); }
+    TimeZone(const TimeZone &) = delete;
+    TimeZone &operator=(const TimeZone &) = delete;
 
-// A real full disk: a 1 MiB tmpfs mounted in a user and mount namespace of a child process.
-void TestDataFileStore::diskFullIsReportedWithSizes()
+private:
+    static void set(const char *zone)
+    {
+#ifdef _WIN32
+        ::_putenv_s("TZ", zone ? zone : "");
+        ::_tzset();
+#else
+        if (zone) {
+            ::setenv("TZ", zone, 1);
+        } else {
+            ::unsetenv("TZ");
+        }
+        ::tzset();
+#endif
+    }
+
+    std::optional<std::string> m_old;
+};
+
+std::string localName(std::time_t when)
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    const auto mountPoint = toPath(dir.path());
-    const auto root = mountPoint / "Quelm";
-    ChildProcess child([&] {
-        const uid_t uid = ::getuid();
-        const gid_t gid = ::getgid();
-        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-            return 77;
-        }
-        std::ofstream("/proc/self/setgroups") << "deny";
-        std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
-        std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
-        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m") != 0) {
-            return 77;
-        }
-        FaultyFileSystemCalls calls;
-        DataFileStore store(root, calls);
-        ChildProcess::say(createError(store, 1, INT32_MAX) + "\n");
-        ChildProcess::say(std::to_string(calls.count(Call::Reserve)) + "\n");
-        // Past a free-space check told too much, the reservation itself must fail cleanly.
-        calls.reportedFree = UINT64_MAX / 2;
-        calls.before = [&](Call call) {
-            if (call == Call::Reserve) {
-                calls.reportedFree.reset();
-            }
-        };
-        ChildProcess::say(createError(store, 1, 100000) + "\n");
-        ChildProcess::say(tree(root).join(u',').toStdString() + "\n");
-        ChildProcess::say(createError(store, 1, 1000) + "\n");
-        return 0;
-    });
-    const QStringList said = QString::fromStdString(child.readUntil()).split(u'\n');
-    const int status = child.wait();
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
-        QSKIP("this system refuses a user namespace with its own tmpfs");
-    }
-    QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(said.join(u'\n')));
-    QCOMPARE(said.size(), 6);
-    const QString free = QStringLiteral("[0-9.]+ (bytes|KiB|MiB) free");
-    const QString rootText = QRegularExpression::escape(toQString(root));
-    const QRegularExpression beforeWriting(
-        QStringLiteral(
-            "^Cannot create data file 1 in %1: the disk is full \\(needs 96\\.0 GiB, %2\\)\\.$")
-            .arg(rootText, free));
-    QVERIFY2(beforeWriting.match(said[0]).hasMatch(), qPrintable(said[0]));
-    QCOMPARE(said[1], QStringLiteral("0"));
-    const QRegularExpression whileReserving(
-        QStringLiteral("^Cannot create data file 1 at %1/[^/]+/0001\\.qdf: the disk is full "
-                       "\\(needs 4\\.6 MiB, %2\\)\\.$")
-            .arg(rootText, free));
-    QVERIFY2(whileReserving.match(said[2]).hasMatch(), qPrintable(said[2]));
-    QCOMPARE(said[3], QString());
-    QCOMPARE(said[4], QString());
+    char name[32];
+    std::strftime(name, sizeof name, "%Y-%m-%d %H-%M-%S", std::localtime(&when));
+    return name;
 }
 
-void TestDataFileStore::killedCreationLeavesNoPartialFile_data()
+// A zone whose clock now shows an afternoon hour, hours away from UTC: there a 12-hour clock
+// and UTC both give other names than the local 24-hour time.
+std::string afternoonZone()
 {
-    QTest::addColumn<int>("killAt"); // the call before which the child dies; -1: a timed kill
-    QTest::addColumn<bool>("unnamed");
-    QTest::addColumn<bool>("named");
-
-    QTest::newRow("nameless: before the header") << int(Call::WriteAt) << true << false;
-    QTest::newRow("nameless: before the flush") << int(Call::SyncData) << true << false;
-    QTest::newRow("nameless: before the link") << int(Call::LinkUnnamed) << true << false;
-    QTest::newRow("nameless: before the folder flush") << int(Call::SyncDirectory) << true << true;
-    QTest::newRow("temporary: before reserving") << int(Call::Reserve) << false << false;
-    QTest::newRow("temporary: before the flush") << int(Call::SyncData) << false << false;
-    QTest::newRow("temporary: before the rename") << int(Call::RenameNoReplace) << false << false;
-    QTest::newRow("during a large creation") << -1 << true << false;
+    const std::time_t now = std::time(nullptr);
+    const int utcHour = std::gmtime(&now)->tm_hour;
+    for (int hour = 15; hour <= 23; ++hour) {
+        const int offset = ((hour - utcHour) % 24 + 36) % 24 - 12; // -12 to 11
+        if (offset != 0) {
+            return "QLM" + std::string(offset > 0 ? "-" : "+") + std::to_string(std::abs(offset));
+        }
+    }
+    return "QLM-1";
 }
 
-void TestDataFileStore::killedCreationLeavesNoPartialFile()
+// The names a run folder can get while it is made between `from` and `to`.
+std::set<std::string> namesBetween(std::time_t from, std::time_t to, const std::string &suffix)
 {
-    QFETCH(int, killAt);
-    QFETCH(bool, unnamed);
-    QFETCH(bool, named);
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    const auto root = toPath(dir.path());
-    ChildProcess child([&] {
-        FaultyFileSystemCalls calls;
-        if (!unnamed) {
-            calls.fail(Call::CreateUnnamed, EOPNOTSUPP, true);
-        }
-        DataFileStore store(root, calls);
-        create(store, 1, 10);
-        calls.before = [&](Call call) {
-            if (call == killAt) {
-                ::raise(SIGKILL);
-            }
-        };
-        ChildProcess::say("go\n");
-        create(store, 2, 10000000);
-        ::pause();
-        return 0;
-    });
-    QCOMPARE(child.readUntil('\n'), std::string("go\n"));
-    if (killAt < 0) {
-        std::this_thread::sleep_for(std::chrono::microseconds(std::rand() % 3000));
-        child.kill(SIGKILL);
+    std::set<std::string> names;
+    for (std::time_t second = from; second <= to; ++second) {
+        names.insert(localName(second) + suffix);
     }
-    const int status = child.wait();
-    QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-
-    const QStringList entries = tree(root);
-    QVERIFY(!entries.isEmpty());
-    const auto folder = root / toPath(entries[0]);
-    for (const QString &entry : entries.mid(1)) {
-        const auto path = root / toPath(entry);
-        if (path.extension() != ".qdf" || path.filename().string().starts_with('.')) {
-            continue;
-        }
-        const DataFileHeader header = DataFile::open(path).header();
-        QCOMPARE(path.filename().string(), DataFileStore::fileName(header.fileNumber));
-        QVERIFY(!header.closedCleanly);
-    }
-    QVERIFY(std::filesystem::exists(folder / "0001.qdf"));
-    if (killAt >= 0) {
-        QCOMPARE(std::filesystem::exists(folder / "0002.qdf"), named);
-    }
+    return names;
 }
 
-QTEST_GUILESS_MAIN(TestDataFileStore)
-#include "tst_datafilestore.moc"
+} // namespace
+
+TEST_F(StoreTest, RunFolderIsNamedByTheLocal24HourClock)
+{
+    const TimeZone zone(afternoonZone());
+    DataFileStore store(folder.path());
+    const std::time_t before = std::time(nullptr);
+    create(store, 1, 10);
+    const std::time_t after = std::time(nullptr);
+    EXPECT_EQ(namesBetween(before, after, "").count(text(store.runFolder()->filename())), 1u)
+        << text(store.runFolder()->filename()) << " was made at " << localName(before);
+}
+
+namespace {
+
+struct SameSecondRow : Row
+{
+    std::vector<std::string> taken; // suffixes of folders already there for each second
+    std::string suffix;             // the one the new run folder gets
+};
+
+class SameSecond : public FolderTestWithRows<SameSecondRow>
+{
+};
+
+} // namespace
+
+// Runs that start in the same second get " (002)" and up; the taken names are made for the
+// seconds around the test so that the run finds them whenever it starts.
+TEST_P(SameSecond, RunGetsTheNextFreeSuffix)
+{
+    const std::time_t now = std::time(nullptr);
+    for (std::time_t second = now - 2; second <= now + 30; ++second) {
+        for (const std::string &suffix : GetParam().taken) {
+            std::filesystem::create_directory(folder.path() / (localName(second) + suffix));
+        }
+    }
+    DataFileStore store(folder.path());
+    const std::time_t before = std::time(nullptr);
+    create(store, 1, 10);
+    const std::time_t after = std::time(nullptr);
+    const std::string name = text(store.runFolder()->filename());
+    EXPECT_EQ(namesBetween(before, after, GetParam().suffix).count(name), 1u) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(DataFileStore, SameSecond,
+                         ::testing::Values(SameSecondRow{"first run of the second", {}, ""},
+                                           SameSecondRow{"second run", {""}, " (002)"},
+                                           SameSecondRow{"third run", {"", " (002)"}, " (003)"},
+                                           SameSecondRow{"tenth run",
+                                                         {"", " (002)", " (003)", " (004)",
+                                                          " (005)", " (006)", " (007)", " (008)",
+                                                          " (009)"},
+                                                         " (010)"}),
+                         RowName());
+
+TEST_F(StoreTest, RenameNeverReplacesAnExistingFile)
+{
+    FileSystemCalls &calls = systemFileCalls();
+    const auto from = folder.path() / "from";
+    const auto to = folder.path() / "to";
+    write(from, "new");
+    write(to, "old");
+    EXPECT_EQ(calls.renameNoReplace(from, to), EEXIST);
+    EXPECT_EQ(contents(from), "new");
+    EXPECT_EQ(contents(to), "old");
+
+    std::filesystem::remove(to);
+    EXPECT_EQ(calls.renameNoReplace(from, to), 0);
+    EXPECT_FALSE(std::filesystem::exists(from));
+    EXPECT_EQ(contents(to), "new");
+}

@@ -1,161 +1,240 @@
-#include "datafilestore.h"
-#include "testfiles.h"
+#include "runprogram.h"
+#include "testsupport.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
+#include <cstdlib>
+#include <sstream>
 
 using namespace quelm;
-using namespace Qt::StringLiterals;
-using testfiles::toPath;
-using testfiles::toQString;
-
-#define VERIFY_DIR(dir) QVERIFY2((dir).isValid(), qPrintable((dir).errorString()))
+using namespace testsupport;
 
 // Runs the built quelm-inspect on data files made by the store.
-class TestInspect : public QObject
+namespace {
+
+ProgramResult inspect(const std::vector<std::string> &arguments)
 {
-    Q_OBJECT
-
-private slots:
-    void reportsAFreshFile_data();
-    void reportsAFreshFile();
-    void reportsDamagedAndMissingFiles();
-    void printsHeadersAsText();
-    void explainsItself_data();
-    void explainsItself();
-
-private:
-    struct Result
-    {
-        int exitCode = -1;
-        QByteArray out;
-    };
-    static Result inspect(const QStringList &arguments);
-    static QList<QJsonObject> jsonLines(const QByteArray &out);
-};
-
-TestInspect::Result TestInspect::inspect(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(QUELM_INSPECT), arguments);
-    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit) {
-        return {};
-    }
-    return {process.exitCode(), process.readAllStandardOutput() + process.readAllStandardError()};
+    return runProgram(std::filesystem::u8path(QUELM_INSPECT), arguments);
 }
 
-QList<QJsonObject> TestInspect::jsonLines(const QByteArray &out)
+// One value of a flat JSON object: a string's text, or the literal as written.
+struct JsonValue
 {
-    QList<QJsonObject> objects;
-    for (const QByteArray &line : out.split('\n')) {
-        if (!line.isEmpty()) {
-            objects << QJsonDocument::fromJson(line).object();
+    bool isString = false;
+    std::string text;
+
+    bool operator==(const JsonValue &) const = default;
+};
+
+JsonValue jsonString(const std::string &text)
+{
+    return {true, text};
+}
+
+JsonValue jsonLiteral(const std::string &text)
+{
+    return {false, text};
+}
+
+std::ostream &operator<<(std::ostream &out, const JsonValue &value)
+{
+    return out << (value.isString ? "\"" + value.text + "\"" : value.text);
+}
+
+using JsonObject = std::map<std::string, JsonValue>;
+
+// Reads a JSON string whose opening quote is at `at`, leaving `at` after its closing quote.
+// Escapes other than \uXXXX are kept as the character they stand for.
+std::string readString(const std::string &line, std::size_t &at)
+{
+    std::string text;
+    for (++at; at < line.size() && line[at] != '"'; ++at) {
+        if (line[at] != '\\' || at + 1 >= line.size()) {
+            text += line[at];
+            continue;
+        }
+        const char escaped = line[++at];
+        if (escaped == 'u' && at + 4 < line.size()) {
+            const auto code = std::strtoul(line.substr(at + 1, 4).c_str(), nullptr, 16);
+            text += code < 0x80 ? std::string(1, static_cast<char>(code)) : "?";
+            at += 4;
+        } else {
+            text += escaped == 'n' ? '\n' : escaped == 't' ? '\t' : escaped;
+        }
+    }
+    ++at;
+    return text;
+}
+
+// A line of the form {"key":value,...} with string, number, true, false or null values;
+// an empty object when the line is not of that form.
+JsonObject parseObject(const std::string &line)
+{
+    JsonObject object;
+    std::size_t at = 0;
+    const auto skipSpace = [&] {
+        while (at < line.size() && std::isspace(static_cast<unsigned char>(line[at]))) {
+            ++at;
+        }
+    };
+    skipSpace();
+    if (at >= line.size() || line[at++] != '{') {
+        return {};
+    }
+    for (;;) {
+        skipSpace();
+        if (at >= line.size() || line[at] != '"') {
+            return line[at] == '}' ? object : JsonObject();
+        }
+        const std::string key = readString(line, at);
+        skipSpace();
+        if (at >= line.size() || line[at++] != ':') {
+            return {};
+        }
+        skipSpace();
+        if (at < line.size() && line[at] == '"') {
+            object[key] = jsonString(readString(line, at));
+        } else {
+            const std::size_t end = line.find_first_of(",} \t", at);
+            if (end == std::string::npos) {
+                return {};
+            }
+            object[key] = jsonLiteral(line.substr(at, end - at));
+            at = end;
+        }
+        skipSpace();
+        if (at < line.size() && line[at] == ',') {
+            ++at;
+        } else if (at < line.size() && line[at] == '}') {
+            return object;
+        } else {
+            return {};
+        }
+    }
+}
+
+std::vector<JsonObject> jsonLines(const std::string &output)
+{
+    std::vector<JsonObject> objects;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!line.empty()) {
+            objects.push_back(parseObject(line));
         }
     }
     return objects;
 }
 
-void TestInspect::reportsAFreshFile_data()
-{
-    QTest::addColumn<std::int32_t>("bars");
-    QTest::addColumn<bool>("closed");
-    QTest::newRow("made and closed") << 10 << true;
-    QTest::newRow("still open, no bars") << 0 << false;
-}
+using InspectTest = FolderTest;
 
-void TestInspect::reportsAFreshFile()
+struct FreshFileRow : Row
 {
-    QFETCH(std::int32_t, bars);
-    QFETCH(bool, closed);
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    DataFileStore store(toPath(dir.path()));
-    std::int32_t number = 7;
-    store.CreateDataFile(number, bars);
-    if (closed) {
-        store.CloseDataFile(number);
+    std::int32_t bars;
+    bool closed;
+};
+
+class FreshFile : public FolderTestWithRows<FreshFileRow>
+{
+};
+
+} // namespace
+
+TEST_P(FreshFile, IsReportedAsJson)
+{
+    const FreshFileRow &row = GetParam();
+    DataFileStore store(folder.path());
+    create(store, 7, row.bars);
+    if (row.closed) {
+        close(store, 7);
     }
-    const QString path = toQString(*store.filePath(7));
+    const std::string path = text(*store.filePath(7));
 
-    const Result result = inspect({u"--json"_s, path});
-    QCOMPARE(result.exitCode, 0);
-    const QList<QJsonObject> lines = jsonLines(result.out);
-    QCOMPARE(lines.size(), 1);
-    const QJsonObject &file = lines[0];
-    QCOMPARE(file[u"file"].toString(), path);
-    QCOMPARE(file[u"valid"].toBool(), true);
-    QCOMPARE(file[u"number"].toInt(), 7);
-    QCOMPARE(file[u"capacity"].toInt(-1), bars);
-    QCOMPARE(file[u"bars"].toInt(-1), 0);
-    QCOMPARE(file[u"state"].toString(), closed ? u"closed"_s : u"open"_s);
-    QVERIFY(!file.contains(u"error"));
+    const ProgramResult result = inspect({"--json", path});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    const auto lines = jsonLines(result.output);
+    ASSERT_EQ(lines.size(), 1u) << result.output;
+    JsonObject file = lines[0];
+    EXPECT_EQ(file["file"], jsonString(path));
+    EXPECT_EQ(file["valid"], jsonLiteral("true"));
+    EXPECT_EQ(file["number"], jsonLiteral("7"));
+    EXPECT_EQ(file["capacity"], jsonLiteral(std::to_string(row.bars)));
+    EXPECT_EQ(file["bars"], jsonLiteral("0"));
+    EXPECT_EQ(file["state"], jsonString(row.closed ? "closed" : "open"));
+    EXPECT_EQ(file.count("error"), 0u) << result.output;
 }
 
-void TestInspect::reportsDamagedAndMissingFiles()
+INSTANTIATE_TEST_SUITE_P(Inspect, FreshFile,
+                         ::testing::Values(FreshFileRow{"made and closed", 10, true},
+                                           FreshFileRow{"still open, no bars", 0, false}),
+                         RowName());
+
+TEST_F(InspectTest, ReportsDamagedAndMissingFiles)
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    DataFileStore store(toPath(dir.path()));
-    std::int32_t number = 1, bars = 10;
-    store.CreateDataFile(number, bars);
+    DataFileStore store(folder.path());
+    create(store, 1, 10);
     const auto good = *store.filePath(1);
-    const auto cut = toPath(dir.path()) / "cut.qdf";
-    testfiles::write(cut, testfiles::contents(good).chopped(48));
-    const QString missing = dir.path() + u"/missing.qdf"_s;
+    const auto cut = folder.path() / "cut.qdf";
+    const std::string bytes = contents(good);
+    write(cut, bytes.substr(0, bytes.size() - 48));
+    const std::string missing = text(folder.path() / "missing.qdf");
 
-    const Result result = inspect({u"--json"_s, toQString(good), toQString(cut), missing});
-    QCOMPARE(result.exitCode, 1);
-    const QList<QJsonObject> lines = jsonLines(result.out);
-    QCOMPARE(lines.size(), 3);
-    QCOMPARE(lines[0][u"valid"].toBool(), true);
-    QCOMPARE(lines[1][u"valid"].toBool(true), false);
-    QVERIFY(lines[1][u"number"].isNull());
-    QCOMPARE(lines[1][u"error"].toString(),
-             u"Cannot open data file %1: its header gives room for 10 bars, which takes 544 bytes, "
-             "but the file is 496 bytes long."_s.arg(toQString(cut)));
-    QCOMPARE(lines[2][u"file"].toString(), missing);
-    QCOMPARE(lines[2][u"valid"].toBool(true), false);
+    const ProgramResult result = inspect({"--json", text(good), text(cut), missing});
+    EXPECT_EQ(result.exitCode, 1);
+    auto lines = jsonLines(result.output);
+    ASSERT_EQ(lines.size(), 3u) << result.output;
+    EXPECT_EQ(lines[0]["valid"], jsonLiteral("true"));
+    EXPECT_EQ(lines[1]["valid"], jsonLiteral("false"));
+    EXPECT_EQ(lines[1]["number"], jsonLiteral("null"));
+    EXPECT_EQ(lines[1]["error"],
+              jsonString("Cannot open data file " + text(cut) +
+                         ": its header gives room for 10 bars, which takes 544 bytes, but the "
+                         "file is 496 bytes long."));
+    EXPECT_EQ(lines[2]["file"], jsonString(missing));
+    EXPECT_EQ(lines[2]["valid"], jsonLiteral("false"));
 }
 
-void TestInspect::printsHeadersAsText()
+TEST_F(InspectTest, PrintsHeadersAsText)
 {
-    QTemporaryDir dir;
-    VERIFY_DIR(dir);
-    DataFileStore store(toPath(dir.path()));
-    std::int32_t number = 12, bars = 250;
-    store.CreateDataFile(number, bars);
-    store.CloseDataFile(number);
-    const QString path = toQString(*store.filePath(12));
+    DataFileStore store(folder.path());
+    create(store, 12, 250);
+    close(store, 12);
+    const std::string path = text(*store.filePath(12));
 
-    const Result result = inspect({path});
-    QCOMPARE(result.exitCode, 0);
-    const QString text = QString::fromUtf8(result.out);
-    QVERIFY2(text.startsWith(path + u": valid, closed cleanly\n"_s), qPrintable(text));
-    QVERIFY2(text.contains(u"  file number   12\n  capacity      250 bars\n  bars written  0\n"_s),
-             qPrintable(text));
+    const ProgramResult result = inspect({path});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.output.rfind(path + ": valid, closed cleanly\n", 0), 0u) << result.output;
+    EXPECT_NE(
+        result.output.find("  file number   12\n  capacity      250 bars\n  bars written  0\n"),
+        std::string::npos)
+        << result.output;
 }
 
-void TestInspect::explainsItself_data()
+namespace {
+
+struct UsageRow : Row
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::newRow("--help") << QStringList{u"--help"_s} << 0;
-    QTest::newRow("no file") << QStringList{} << 2;
-    QTest::newRow("--json alone") << QStringList{u"--json"_s} << 2;
-    QTest::newRow("unknown option") << QStringList{u"--jsn"_s, u"x.qdf"_s} << 2;
-}
+    std::vector<std::string> arguments;
+    int exitCode;
+};
 
-void TestInspect::explainsItself()
+class Usage : public ::testing::TestWithParam<UsageRow>
 {
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    const Result result = inspect(arguments);
-    QCOMPARE(result.exitCode, exitCode);
-    QVERIFY(result.out.contains("Usage: quelm-inspect [--json] FILE..."));
+};
+
+} // namespace
+
+TEST_P(Usage, IsExplained)
+{
+    const ProgramResult result = inspect(GetParam().arguments);
+    EXPECT_EQ(result.exitCode, GetParam().exitCode);
+    EXPECT_NE(result.output.find("Usage: quelm-inspect [--json] FILE..."), std::string::npos)
+        << result.output;
 }
 
-QTEST_GUILESS_MAIN(TestInspect)
-#include "tst_inspect.moc"
+INSTANTIATE_TEST_SUITE_P(Inspect, Usage,
+                         ::testing::Values(UsageRow{"help", {"--help"}, 0},
+                                           UsageRow{"no file", {}, 2},
+                                           UsageRow{"json alone", {"--json"}, 2},
+                                           UsageRow{"unknown option", {"--jsn", "x.qdf"}, 2}),
+                         RowName());

@@ -1,0 +1,218 @@
+#pragma once
+
+#include "datafileerror.h"
+#include "datafilestore.h"
+#include "errortext.h"
+#include "faultyfilesystemcalls.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <random>
+#include <regex>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+// What the data file tests share: a temporary folder per test, a look at what is on disk, and
+// short ways to make and close files and to catch the message of a failure.
+namespace testsupport {
+
+// A new empty folder under the system's temporary folder, removed with all it holds.
+class TempFolder
+{
+public:
+    TempFolder()
+    {
+        std::random_device device;
+        std::mt19937_64 random(device());
+        const auto base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            auto candidate = base / ("quelm-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate)) {
+                m_path = candidate;
+                return;
+            }
+        }
+        throw std::runtime_error("no temporary folder could be made");
+    }
+    ~TempFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    TempFolder(const TempFolder &) = delete;
+    TempFolder &operator=(const TempFolder &) = delete;
+
+    const std::filesystem::path &path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// A test with a fresh temporary folder of its own.
+class FolderTest : public ::testing::Test
+{
+protected:
+    TempFolder folder;
+};
+
+template <typename Row> class FolderTestWithRows : public ::testing::TestWithParam<Row>
+{
+protected:
+    TempFolder folder;
+};
+
+// A store in the test's folder on counted system calls that a test can make fail; without
+// nameless files it takes the path of a temporary name and a rename.
+template <typename Base> class StoreFixture : public Base
+{
+protected:
+    // A hook may refer to the test's own variables, gone before the store closes its handles.
+    ~StoreFixture() override { calls.before = nullptr; }
+
+    quelm::DataFileStore &makeStore(bool nameless = true)
+    {
+        if (!nameless) {
+            calls.fail(FaultyFileSystemCalls::CreateUnnamed, EOPNOTSUPP, true);
+        }
+        return m_store.emplace(this->folder.path(), calls);
+    }
+
+    FaultyFileSystemCalls calls;
+
+private:
+    std::optional<quelm::DataFileStore> m_store;
+};
+
+// A row of a test table; tables derive their rows from it, so that a row is printed and named
+// by its `name`.
+struct Row
+{
+    const char *name;
+};
+
+inline std::ostream &operator<<(std::ostream &out, const Row &row)
+{
+    return out << row.name;
+}
+
+// Names a table row by its `name` text: "nameless: reserve, disk full" becomes
+// "nameless_reserve_disk_full".
+struct RowName
+{
+    template <typename Row> std::string operator()(const ::testing::TestParamInfo<Row> &info) const
+    {
+        std::string name;
+        for (const char c : std::string_view(info.param.name)) {
+            if (std::isalnum(static_cast<unsigned char>(c))) {
+                name += c;
+            } else if (!name.empty() && name.back() != '_') {
+                name += '_';
+            }
+        }
+        while (!name.empty() && name.back() == '_') {
+            name.pop_back();
+        }
+        return name;
+    }
+};
+
+inline std::string text(const std::filesystem::path &path)
+{
+    return quelm::pathText(path);
+}
+
+// Every file and folder under `root`, relative to it with '/' between names, sorted.
+inline std::vector<std::string> tree(const std::filesystem::path &root)
+{
+    std::vector<std::string> entries;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::u8string name = entry.path().lexically_relative(root).generic_u8string();
+        entries.emplace_back(name.begin(), name.end());
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+inline std::string contents(const std::filesystem::path &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+inline void write(const std::filesystem::path &path, std::string_view bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Every file under `root` with its bytes; folders map to "".
+inline std::map<std::string, std::string> snapshot(const std::filesystem::path &root)
+{
+    std::map<std::string, std::string> files;
+    for (const std::string &entry : tree(root)) {
+        const auto path = root / std::filesystem::u8path(entry);
+        files[entry] = std::filesystem::is_directory(path) ? std::string() : contents(path);
+    }
+    return files;
+}
+
+// The message of the DataFileError that `action` throws, its errno in `error`; "" when none.
+template <typename Action> std::string errorOf(Action action, int *error = nullptr)
+{
+    try {
+        action();
+    } catch (const quelm::DataFileError &failure) {
+        if (error) {
+            *error = failure.errorNumber();
+        }
+        return failure.what();
+    }
+    return {};
+}
+
+inline std::int32_t create(quelm::DataFileStore &store, std::int32_t number, std::int32_t bars)
+{
+    return store.CreateDataFile(number, bars);
+}
+
+inline std::int32_t close(quelm::DataFileStore &store, std::int32_t number)
+{
+    return store.CloseDataFile(number);
+}
+
+inline std::string createError(quelm::DataFileStore &store, std::int32_t number, std::int32_t bars,
+                               int *error = nullptr)
+{
+    return errorOf([&] { create(store, number, bars); }, error);
+}
+
+inline std::string regexEscape(const std::string &literal)
+{
+    static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
+    return std::regex_replace(literal, special, R"(\$&)");
+}
+
+inline bool matches(const std::string &textToCheck, const std::string &pattern)
+{
+    return std::regex_match(textToCheck, std::regex(pattern));
+}
+
+inline std::int64_t nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+} // namespace testsupport

@@ -1,0 +1,339 @@
+// The store under the real system calls of Linux, in child processes that set limits, mount a
+// small disk, filter system calls or get killed halfway.
+#include "childprocess.h"
+#include "datafile.h"
+#include "testsupport.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sched.h>
+#include <seccomp.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace quelm;
+using namespace testsupport;
+using Call = FaultyFileSystemCalls::Call;
+
+namespace {
+
+using PosixStoreTest = FolderTest;
+
+// Waits for the child and returns its exit code, or -1 after a signal or at the deadline.
+int exitCode(ChildProcess &child)
+{
+    const std::optional<int> status = child.wait();
+    return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+}
+
+std::vector<std::string> lines(const std::string &said)
+{
+    std::vector<std::string> result;
+    std::istringstream stream(said);
+    for (std::string line; std::getline(stream, line);) {
+        result.push_back(line);
+    }
+    return result;
+}
+
+// From now on each of `syscalls` fails with `error` in this process; false if the filter could
+// not be installed.
+bool failSystemCalls(const std::vector<int> &syscalls, int error)
+{
+    scmp_filter_ctx filter = ::seccomp_init(SCMP_ACT_ALLOW);
+    if (!filter) {
+        return false;
+    }
+    bool added = true;
+    for (const int syscall : syscalls) {
+        added = added && ::seccomp_rule_add(filter, SCMP_ACT_ERRNO(error), syscall, 0) == 0;
+    }
+    const bool loaded = added && ::seccomp_load(filter) == 0;
+    ::seccomp_release(filter);
+    return loaded;
+}
+
+constexpr int filterRefused = 77;
+
+std::size_t openDescriptors()
+{
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto &entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+// Past its file size limit a process gets SIGXFSZ, which would kill it; the store must turn
+// that into an error, leave nothing behind and go on working.
+TEST_F(PosixStoreTest, FileSizeLimitIsAnError)
+{
+    const auto root = folder.path();
+    ChildProcess child([&] {
+        const rlimit limit = {1 << 20, 1 << 20};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        DataFileStore store(root);
+        ChildProcess::say(createError(store, 1, 100000) + "\n");
+        ChildProcess::say(createError(store, 2, 10) + "\n");
+        return 0;
+    });
+    const std::string said = child.readUntil();
+    ASSERT_EQ(exitCode(child), 0) << said;
+    const auto entries = tree(root);
+    ASSERT_EQ(entries.size(), 2u);
+    const std::string file = text(root / entries[0] / "0001.qdf");
+    EXPECT_EQ(said, "Cannot create data file 1 at " + file +
+                        ": the file needs 4.6 MiB, more than this process may write (its file "
+                        "size limit).\n\n");
+    EXPECT_EQ(entries[1], entries[0] + "/0002.qdf");
+}
+
+// A real full disk: a 1 MiB tmpfs mounted in a user and mount namespace of a child process.
+TEST_F(PosixStoreTest, DiskFullIsReportedWithSizes)
+{
+    const auto mountPoint = folder.path();
+    const auto root = mountPoint / "Quelm";
+    ChildProcess child([&] {
+        const uid_t uid = ::getuid();
+        const gid_t gid = ::getgid();
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+            return filterRefused;
+        }
+        std::ofstream("/proc/self/setgroups") << "deny";
+        std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
+        std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m") != 0) {
+            return filterRefused;
+        }
+        FaultyFileSystemCalls calls;
+        DataFileStore store(root, calls);
+        ChildProcess::say(createError(store, 1, INT32_MAX) + "\n");
+        ChildProcess::say(std::to_string(calls.count(Call::Reserve)) + "\n");
+        // Past a free-space check told too much, the reservation itself must fail cleanly.
+        calls.reportedFree = UINT64_MAX / 2;
+        calls.before = [&](Call call) {
+            if (call == Call::Reserve) {
+                calls.reportedFree.reset();
+            }
+        };
+        ChildProcess::say(createError(store, 1, 100000) + "\n");
+        std::string entries;
+        for (const std::string &entry : tree(root)) {
+            entries += entry + ",";
+        }
+        ChildProcess::say(entries + "\n");
+        ChildProcess::say(createError(store, 1, 1000) + "\n");
+        return 0;
+    });
+    const std::vector<std::string> said = lines(child.readUntil());
+    const int code = exitCode(child);
+    if (code == filterRefused) {
+        GTEST_SKIP() << "this system refuses a user namespace with its own tmpfs";
+    }
+    ASSERT_EQ(code, 0);
+    ASSERT_EQ(said.size(), 5u);
+    const std::string free = "[0-9.]+ (bytes|KiB|MiB) free";
+    const std::string rootText = regexEscape(text(root));
+    EXPECT_TRUE(matches(said[0], "Cannot create data file 1 in " + rootText +
+                                     R"(: the disk is full \(needs 96\.0 GiB, )" + free +
+                                     R"(\)\.)"))
+        << said[0];
+    EXPECT_EQ(said[1], "0");
+    EXPECT_TRUE(matches(said[2], "Cannot create data file 1 at " + rootText +
+                                     R"(/[^/]+/0001\.qdf: the disk is full \(needs 4\.6 MiB, )" +
+                                     free + R"(\)\.)"))
+        << said[2];
+    EXPECT_EQ(said[3], "");
+    EXPECT_EQ(said[4], "");
+}
+
+namespace {
+
+struct KillRow : Row
+{
+    int killAt; // the call before which the child dies; -1: a timed kill
+    bool nameless;
+    bool named; // whether file 2 has its name when the child dies
+};
+
+class KilledCreation : public FolderTestWithRows<KillRow>
+{
+};
+
+} // namespace
+
+TEST_P(KilledCreation, LeavesNoPartialFile)
+{
+    const KillRow &row = GetParam();
+    const auto root = folder.path();
+    ChildProcess child([&] {
+        FaultyFileSystemCalls calls;
+        if (!row.nameless) {
+            calls.fail(Call::CreateUnnamed, EOPNOTSUPP, true);
+        }
+        DataFileStore store(root, calls);
+        create(store, 1, 10);
+        calls.before = [&](Call call) {
+            if (call == row.killAt) {
+                ::raise(SIGKILL);
+            }
+        };
+        ChildProcess::say("go\n");
+        create(store, 2, 10000000);
+        ::pause();
+        return 0;
+    });
+    ASSERT_EQ(child.readUntil('\n'), "go\n");
+    if (row.killAt < 0) {
+        std::this_thread::sleep_for(std::chrono::microseconds(std::rand() % 3000));
+        child.kill(SIGKILL);
+    }
+    const std::optional<int> status = child.wait();
+    ASSERT_TRUE(status) << "the child was still running at the deadline";
+    ASSERT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
+
+    const auto entries = tree(root);
+    ASSERT_FALSE(entries.empty());
+    const auto runFolder = root / entries[0];
+    for (std::size_t i = 1; i < entries.size(); ++i) {
+        const auto path = root / entries[i];
+        if (path.extension() != ".qdf" || path.filename().string().starts_with('.')) {
+            continue;
+        }
+        SCOPED_TRACE(entries[i]);
+        const DataFileHeader header = DataFile::open(path).header();
+        EXPECT_EQ(path.filename().string(), DataFileStore::fileName(header.fileNumber));
+        EXPECT_FALSE(header.closedCleanly);
+    }
+    EXPECT_TRUE(std::filesystem::exists(runFolder / "0001.qdf"));
+    if (row.killAt >= 0) {
+        EXPECT_EQ(std::filesystem::exists(runFolder / "0002.qdf"), row.named);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataFileStore, KilledCreation,
+    ::testing::Values(KillRow{"nameless: before the header", Call::WriteAt, true, false},
+                      KillRow{"nameless: before the flush", Call::SyncData, true, false},
+                      KillRow{"nameless: before the link", Call::LinkUnnamed, true, false},
+                      KillRow{"nameless: before the folder flush", Call::SyncDirectory, true, true},
+                      KillRow{"temporary: before reserving", Call::Reserve, false, false},
+                      KillRow{"temporary: before the flush", Call::SyncData, false, false},
+                      KillRow{"temporary: before the rename", Call::RenameNoReplace, false, false},
+                      KillRow{"during a large creation", -1, true, false}),
+    RowName());
+
+// A store gives back every file and folder handle it opened, also those of a failed creation.
+TEST_F(PosixStoreTest, StoreLeavesNoHandleOpen)
+{
+    const std::size_t before = openDescriptors();
+    {
+        DataFileStore store(folder.path());
+        for (std::int32_t number = 1; number <= 3; ++number) {
+            create(store, number, 10);
+        }
+        close(store, 1);
+        close(store, 2);
+        EXPECT_NE(createError(store, 1, 10), "");
+    }
+    EXPECT_EQ(openDescriptors(), before);
+    {
+        FaultyFileSystemCalls calls;
+        DataFileStore store(folder.path() / "failing", calls);
+        calls.fail(Call::Reserve, ENOSPC, true);
+        EXPECT_NE(createError(store, 1, 10), "");
+        EXPECT_NE(createError(store, 2, 10), "");
+    }
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+namespace {
+
+struct FlushRow : Row
+{
+    std::vector<int> syscalls; // fail with EIO from the step below on
+    bool afterCreating;        // false: before the file is made; true: before it is closed
+};
+
+class RealFlush : public FolderTestWithRows<FlushRow>
+{
+};
+
+} // namespace
+
+// The flushes reach the kernel: with the system's own flush calls made to fail, making or
+// closing a file through the real system calls reports the failure.
+TEST_P(RealFlush, FailureIsReported)
+{
+    const FlushRow &row = GetParam();
+    const auto root = folder.path();
+    ChildProcess child([&] {
+        DataFileStore store(root);
+        if (row.afterCreating) {
+            create(store, 1, 10);
+        }
+        if (!failSystemCalls(row.syscalls, EIO)) {
+            return filterRefused;
+        }
+        int error = 0;
+        const std::string message = row.afterCreating ? errorOf([&] { close(store, 1); }, &error)
+                                                      : createError(store, 1, 10, &error);
+        ChildProcess::say(message);
+        return error;
+    });
+    const std::string said = child.readUntil();
+    const int code = exitCode(child);
+    if (code == filterRefused) {
+        GTEST_SKIP() << "this system refuses a seccomp filter";
+    }
+    EXPECT_EQ(code, EIO) << said;
+    EXPECT_NE(said.find("the disk reported an input/output error"), std::string::npos) << said;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataFileStore, RealFlush,
+    ::testing::Values(FlushRow{"a new file's data", {SCMP_SYS(fdatasync)}, false},
+                      FlushRow{"the folders of a new file", {SCMP_SYS(fsync)}, false},
+                      FlushRow{
+                          "a file being closed", {SCMP_SYS(fdatasync), SCMP_SYS(fsync)}, true}),
+    RowName());
+
+// Where the file system has no rename that refuses to replace, the link that stands in for it
+// must not replace either.
+TEST_F(PosixStoreTest, RenameWithoutTheNoReplaceFlagNeverReplaces)
+{
+    const auto from = folder.path() / "from";
+    const auto to = folder.path() / "to";
+    write(from, "new");
+    write(to, "old");
+    ChildProcess child([&] {
+        if (!failSystemCalls({SCMP_SYS(renameat2)}, EINVAL)) {
+            return filterRefused;
+        }
+        FileSystemCalls &calls = systemFileCalls();
+        const int taken = calls.renameNoReplace(from, to);
+        ChildProcess::say(contents(from) + "," + contents(to) + ";");
+        std::filesystem::remove(to);
+        const int free = calls.renameNoReplace(from, to);
+        ChildProcess::say(std::to_string(std::filesystem::exists(from)) + "," + contents(to));
+        return taken == EEXIST && free == 0 ? 0 : 1;
+    });
+    const std::string said = child.readUntil();
+    const int code = exitCode(child);
+    if (code == filterRefused) {
+        GTEST_SKIP() << "this system refuses a seccomp filter";
+    }
+    EXPECT_EQ(code, 0) << said;
+    EXPECT_EQ(said, "new,old;0,new");
+}
