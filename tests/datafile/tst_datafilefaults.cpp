@@ -9,14 +9,6 @@ using Call = FaultyFileSystemCalls::Call;
 
 // Makes each system call that creating or closing a file uses fail in turn, and checks that
 // the failure is told in plain words, that nothing is left behind, and that the store goes on.
-namespace {
-
-const std::string ioError = "the disk reported an input/output error";
-const std::string diskFull =
-    R"(the disk is full \(needs 4\.8 KiB, [0-9.]+ (bytes|[KMGT]iB) free\))";
-const std::string sizeLimit =
-    R"(the file needs 4\.8 KiB, more than this process may write \(its file size limit\))";
-const std::string nameTaken = "a file of that name already exists";
 
 struct CreateFaultRow : Row
 {
@@ -34,6 +26,15 @@ class FailedCreate : public StoreFixture<FolderTestWithRows<CreateFaultRow>>
 class FailedFirstCreate : public StoreFixture<FolderTestWithRows<CreateFaultRow>>
 {
 };
+
+namespace {
+
+const std::string ioError = "the disk reported an input/output error";
+const std::string diskFull =
+    R"(the disk is full \(needs 4\.8 KiB, [0-9.]+ (bytes|[KMGT]iB) free\))";
+const std::string sizeLimit =
+    R"(the file needs 4\.8 KiB, more than this process may write \(its file size limit\))";
+const std::string nameTaken = "a file of that name already exists";
 
 } // namespace
 

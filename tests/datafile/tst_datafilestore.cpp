@@ -14,10 +14,6 @@
 using namespace quelm;
 using namespace testsupport;
 
-namespace {
-
-using StoreTest = FolderTest;
-
 struct NewFileRow : Row
 {
     std::int32_t number;
@@ -27,6 +23,10 @@ struct NewFileRow : Row
 class NewFile : public FolderTestWithRows<NewFileRow>
 {
 };
+
+namespace {
+
+using StoreTest = FolderTest;
 
 } // namespace
 
@@ -117,8 +117,6 @@ TEST_F(StoreTest, MakesTheRunFolderOnlyWhenAFileIsMade)
     EXPECT_TRUE(matches(name, R"(\d{4}-\d\d-\d\d \d\d-\d\d-\d\d)")) << name;
 }
 
-namespace {
-
 struct BadRequestRow : Row
 {
     std::int32_t number;
@@ -129,6 +127,8 @@ struct BadRequestRow : Row
 class BadRequest : public FolderTestWithRows<BadRequestRow>
 {
 };
+
+namespace {
 
 const std::string negativeBars = "Cannot create data file 2: a file cannot be made ready to take ";
 const std::string mustBePositive = " bars; the number of bars must be 0 or more.";
@@ -220,8 +220,6 @@ TEST_F(StoreTest, TwoStoresShareARoot)
     EXPECT_EQ(DataFile::open(*second.filePath(1)).header().capacity, 20u);
 }
 
-namespace {
-
 struct UnusableRootRow : Row
 {
     std::string blocker; // a file put there first, relative to the test's folder
@@ -234,6 +232,8 @@ struct UnusableRootRow : Row
 class UnusableRoot : public FolderTestWithRows<UnusableRootRow>
 {
 };
+
+namespace {
 
 std::string deepPath()
 {
@@ -375,8 +375,6 @@ TEST_F(StoreTest, RunFolderIsNamedByTheLocal24HourClock)
         << text(store.runFolder()->filename()) << " was made at " << localName(before);
 }
 
-namespace {
-
 struct SameSecondRow : Row
 {
     std::vector<std::string> taken; // suffixes of folders already there for each second
@@ -386,8 +384,6 @@ struct SameSecondRow : Row
 class SameSecond : public FolderTestWithRows<SameSecondRow>
 {
 };
-
-} // namespace
 
 // Runs that start in the same second get " (002)" and up; the taken names are made for the
 // seconds around the test so that the run finds them whenever it starts.

@@ -158,8 +158,6 @@ TEST_F(PosixStoreTest, DiskFullIsReportedWithSizes)
     EXPECT_EQ(said[4], "");
 }
 
-namespace {
-
 struct KillRow : Row
 {
     int killAt; // the call before which the child dies; -1: a timed kill
@@ -170,8 +168,6 @@ struct KillRow : Row
 class KilledCreation : public FolderTestWithRows<KillRow>
 {
 };
-
-} // namespace
 
 TEST_P(KilledCreation, LeavesNoPartialFile)
 {
@@ -258,8 +254,6 @@ TEST_F(PosixStoreTest, StoreLeavesNoHandleOpen)
     EXPECT_EQ(openDescriptors(), before);
 }
 
-namespace {
-
 struct FlushRow : Row
 {
     std::vector<int> syscalls; // fail with EIO from the step below on
@@ -269,8 +263,6 @@ struct FlushRow : Row
 class RealFlush : public FolderTestWithRows<FlushRow>
 {
 };
-
-} // namespace
 
 // The flushes reach the kernel: with the system's own flush calls made to fail, making or
 // closing a file through the real system calls reports the failure.

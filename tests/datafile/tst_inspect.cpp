@@ -8,6 +8,17 @@ using namespace quelm;
 using namespace testsupport;
 
 // Runs the built quelm-inspect on data files made by the store.
+
+struct FreshFileRow : Row
+{
+    std::int32_t bars;
+    bool closed;
+};
+
+class FreshFile : public FolderTestWithRows<FreshFileRow>
+{
+};
+
 namespace {
 
 ProgramResult inspect(const std::vector<std::string> &arguments)
@@ -128,16 +139,6 @@ std::vector<JsonObject> jsonLines(const std::string &output)
 
 using InspectTest = FolderTest;
 
-struct FreshFileRow : Row
-{
-    std::int32_t bars;
-    bool closed;
-};
-
-class FreshFile : public FolderTestWithRows<FreshFileRow>
-{
-};
-
 } // namespace
 
 TEST_P(FreshFile, IsReportedAsJson)
@@ -210,8 +211,6 @@ TEST_F(InspectTest, PrintsHeadersAsText)
         << result.output;
 }
 
-namespace {
-
 struct UsageRow : Row
 {
     std::vector<std::string> arguments;
@@ -221,8 +220,6 @@ struct UsageRow : Row
 class Usage : public ::testing::TestWithParam<UsageRow>
 {
 };
-
-} // namespace
 
 TEST_P(Usage, IsExplained)
 {
