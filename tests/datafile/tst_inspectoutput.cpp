@@ -233,6 +233,9 @@ Child run(const std::vector<std::string> &command, Output output = Output::File,
         }
     }
     Child child;
+    if (pid == -1) {
+        return child;
+    }
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (!(child.ended = ::waitpid(pid, &status, WNOHANG) == pid) &&
