@@ -111,22 +111,17 @@ QList<qsizetype> groupLengths(const QString &written, const QString &separator)
     return lengths;
 }
 
-// The groups of a number of `count` digits: `first` digits at the right, then groups of
-// `higher`, and what is left in front.
-QList<qsizetype> regularGroups(qsizetype count, qsizetype first, qsizetype higher)
+// Groups of three from the right, as most locales group their digits.
+QList<qsizetype> groupsOfThree(qsizetype count)
 {
-    if (count <= first)
-        return {count};
-    const qsizetype rest = count - first;
-    const qsizetype lead = (rest - 1) % higher + 1;
+    const qsizetype lead = (count - 1) % 3 + 1;
     QList<qsizetype> groups{lead};
-    groups.insert(groups.end(), (rest - lead) / higher, higher);
-    groups << first;
+    groups.insert(groups.end(), (count - lead) / 3, 3);
     return groups;
 }
 
-// How the locale groups the digits of its numbers: as QLocale::toString writes them, which
-// for some locales keeps a short lead group unseparated ("1234 567"), and in the regular way.
+// How the locale groups the digits of a number: as QLocale::toString writes them, which may be
+// otherwise than in threes ("12,34,567"), and may leave a short lead unseparated ("1234 567").
 class Grouping
 {
 public:
@@ -135,10 +130,8 @@ public:
         m_locale.setNumberOptions(QLocale::DefaultNumberOptions);
         m_separator = withoutDirectionMarks(m_locale.groupSeparator());
         const QList<qsizetype> longest = written(longestWritten);
-        if (longest.size() >= 3) {
-            m_first = longest.back();
+        if (longest.size() >= 3)
             m_higher = longest[longest.size() - 2];
-        }
     }
 
     // True when groups of these lengths, left to right, are where the locale puts them, or in
@@ -148,9 +141,7 @@ public:
         qsizetype count = 0;
         for (qsizetype length : groups)
             count += length;
-        return groups == regularGroups(count, 3, 3) ||
-               (m_higher > 0 &&
-                (groups == regularGroups(count, m_first, m_higher) || groups == written(count)));
+        return groups == groupsOfThree(count) || (m_higher > 0 && groups == written(count));
     }
 
 private:
@@ -165,7 +156,7 @@ private:
                 power *= 10;
             return groupLengths(m_locale.toString(power), m_separator);
         }
-        // Longer numbers only have more groups of the higher size behind the lead.
+        // Longer numbers only have more groups of the size before the last behind the lead.
         const qsizetype extra = (count - longestWritten + m_higher - 1) / m_higher;
         QList<qsizetype> groups = written(count - extra * m_higher);
         groups.insert(1, extra, m_higher);
@@ -174,7 +165,6 @@ private:
 
     QLocale m_locale;
     QString m_separator;
-    qsizetype m_first = 0;
     qsizetype m_higher = 0;
 };
 
