@@ -102,7 +102,7 @@ QString quoted(QStringView text)
         QCoreApplication::translate("quelm::conversions", "%1 is not a number.").arg(quoted(text)));
 }
 
-// Lengths of the digit groups, left to right, in a number written by `locale`.
+// Lengths of the digit groups, left to right, of a number as a locale wrote it.
 QList<qsizetype> groupLengths(const QString &written, const QString &separator)
 {
     QList<qsizetype> lengths;
@@ -156,7 +156,7 @@ private:
                 power *= 10;
             return groupLengths(m_locale.toString(power), m_separator);
         }
-        // Longer numbers only have more groups of the size before the last behind the lead.
+        // A longer number has only more groups of the inner size behind its lead.
         const qsizetype extra = (count - longestWritten + m_higher - 1) / m_higher;
         QList<qsizetype> groups = written(count - extra * m_higher);
         groups.insert(1, extra, m_higher);
@@ -165,7 +165,7 @@ private:
 
     QLocale m_locale;
     QString m_separator;
-    qsizetype m_higher = 0;
+    qsizetype m_higher = 0; // the size of the groups between the lead and the last
 };
 
 // The tokens a locale writes for one thing, without direction marks, and the ASCII ones that
