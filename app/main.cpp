@@ -56,6 +56,7 @@ int main(int argc, char *argv[])
 
     quelm::MessageBoxNotifier notifier;
     quelm::frmQuelm window(std::move(store), notifier);
+    notifier.setParentWindow(&window);
 #ifdef Q_OS_UNIX
     quelm::SignalCloser closer(window);
 #endif

@@ -1,9 +1,11 @@
 #include "figures.h"
 
+#include "goals.h"
 #include "scratchfolder.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -29,11 +31,6 @@ std::string duration(double ns)
         return format("%.2f ms", ns / 1e6);
     }
     return format("%.2f s", ns / 1e9);
-}
-
-std::string verdict(bool holds)
-{
-    return holds ? "holds" : "MISSED";
 }
 
 std::string barsName(std::int64_t bars)
@@ -76,9 +73,10 @@ public:
         if (fileSystemName(place.folder) == "tmpfs") {
             // tmpfs has no blocks to reserve: it allocates and clears a page of memory for every
             // 4 KiB, so reserving space is writing it.
-            m_out << "  (goal <= 2: does not apply, tmpfs reserves space by writing it)\n";
+            m_out << "  (" << goalText(goal(GoalId::creationBySize))
+                  << ": does not apply, tmpfs reserves space by writing it)\n";
         } else {
-            m_out << "  (goal <= 2: " << verdict(ratio <= 2.0) << ")\n";
+            m_out << "  " << check(GoalId::creationBySize, ratio) << "\n";
         }
     }
 
@@ -101,9 +99,9 @@ public:
             m_out << "    n=" << barsName(bars) << ": ours " << duration(*ours) << ", durable "
                   << duration(*durable) << ", durable + close marked " << duration(*marked)
                   << ", bare " << duration(*bare)
-                  << "\n      ours / durable = " << format("%.2f", *toDurable)
-                  << " (goal <= 1.2: " << verdict(*toDurable <= 1.2)
-                  << "), ours / durable + close marked = " << format("%.2f", *toMarked)
+                  << "\n      ours / durable = " << format("%.2f", *toDurable) << " "
+                  << check(GoalId::againstDurableFloor, *toDurable)
+                  << ", ours / durable + close marked = " << format("%.2f", *toMarked)
                   << ", ours / bare = " << format("%.2f", *toBare) << "\n";
             if (next) {
                 m_out << "      a later file of the run: ours " << duration(*next)
@@ -125,8 +123,8 @@ public:
                 continue;
             }
             m_out << "  " << what << ": frmQuelm " << duration(*ours) << ", plain window "
-                  << duration(*plain) << "; frmQuelm / plain = " << format("%.2f", *ratio)
-                  << " (goal <= 1.15: " << verdict(*ratio <= 1.15) << ")\n";
+                  << duration(*plain) << "; frmQuelm / plain = " << format("%.2f", *ratio) << " "
+                  << check(GoalId::windowStart, *ratio) << "\n";
         }
     }
 
@@ -146,8 +144,8 @@ public:
         if (firstFiles && toFirstFiles) {
             m_out << "  figure 1 (n=10) measured alongside: "
                   << duration(*firstFiles / buildsPerRun)
-                  << " a file; a build / figure 1 = " << format("%.2f", *toFirstFiles)
-                  << " (goal <= 1.5: " << verdict(*toFirstFiles <= 1.5) << ")\n";
+                  << " a file; a build / figure 1 = " << format("%.2f", *toFirstFiles) << " "
+                  << check(GoalId::buildAgainstFirstFile, *toFirstFiles) << "\n";
         }
         const auto storeOnly = counterNs(run, "store_us");
         const auto plainWindow = counterNs(run, "store_plain_window_us");
@@ -166,8 +164,8 @@ public:
         if (first && worst) {
             m_out << "  peak resident memory rose during a run by " << format("%.0f KiB", *first)
                   << " in the process's first run, by at most " << format("%.0f KiB", *worst)
-                  << " in later ones (goal < 1024 KiB: " << verdict(std::max(*first, *worst) < 1024)
-                  << ")\n";
+                  << " in later ones " << check(GoalId::runMemoryGrowth, std::max(*first, *worst))
+                  << "\n";
         }
         if (const auto leak = m_results.counter(run, "leak_B_per_build")) {
             m_out << "  resident memory from the second run to the last changed by "
@@ -180,13 +178,44 @@ public:
         for (const char *text : {"10", " 25 ", "2.5", "1e3"}) {
             const std::string quoted = std::string("\"") + text + '"';
             if (const auto time = m_results.medianNs("conversion/" + quoted)) {
-                m_out << "  " << quoted << ": " << duration(*time)
-                      << " (goal < 1 us: " << verdict(*time < 1000.0) << ")\n";
+                m_out << "  " << quoted << ": " << duration(*time) << " "
+                      << check(GoalId::conversionTime, *time / 1e3) << "\n";
             }
         }
     }
 
+    // Each goal with how often it held in this run, or that it was not measured.
+    void goalSummary()
+    {
+        for (const Goal &each : goals) {
+            m_out << "  figure " << each.figure << ", " << each.compares << ", " << goalText(each)
+                  << ": ";
+            const auto tally = m_tally.find(each.id);
+            if (tally == m_tally.end()) {
+                m_out << "not measured\n";
+                continue;
+            }
+            const auto [held, checked] = tally->second;
+            m_out << (held == checked ? "holds" : "MISSED") << " (" << held << " of " << checked
+                  << ")\n";
+        }
+    }
+
 private:
+    // "(goal <= 1.2: holds)" for a measured value, counted for the summary.
+    std::string check(GoalId id, double value)
+    {
+        const Goal &which = goal(id);
+        const bool held = holds(which, value);
+        auto &[heldCount, checked] = m_tally[id];
+        heldCount += held ? 1 : 0;
+        ++checked;
+        std::string text = "(";
+        text += goalText(which);
+        text += held ? ": holds)" : ": MISSED)";
+        return text;
+    }
+
     std::optional<double> counterNs(const std::string &run, const std::string &counter) const
     {
         const auto us = m_results.counter(run, counter);
@@ -200,6 +229,7 @@ private:
 
     const FigureReporter &m_results;
     std::ostream &m_out;
+    std::map<GoalId, std::pair<int, int>> m_tally; // held, checked
 };
 
 } // namespace
@@ -226,6 +256,8 @@ void printFigures(const FigureReporter &results, const std::vector<Place> &place
     }
     out << "Figure 5: text to 32-bit integer, one call\n";
     printer.conversions();
+    out << "Goals\n";
+    printer.goalSummary();
 }
 
 } // namespace quelm::bench

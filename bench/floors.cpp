@@ -1,6 +1,7 @@
 #include "floors.h"
 
 #include "benchmarks.h"
+#include "datafileformat.h"
 
 #include <array>
 #include <cerrno>
@@ -13,13 +14,13 @@
 namespace quelm::bench {
 namespace {
 
-// A 64-byte header and 48 bytes a bar, as in a data file.
+// A header and a record for each bar, as in a data file.
 off_t fileSize(std::int64_t bars)
 {
-    return static_cast<off_t>(64 + 48 * bars);
+    return static_cast<off_t>(format::headerSize + format::recordSize * bars);
 }
 
-std::array<char, 64> header = {'Q', 'U', 'E', 'L', 'M'};
+std::array<char, format::headerSize> header = {'Q', 'U', 'E', 'L', 'M'};
 
 [[noreturn]] void fail(const char *call, int error)
 {

@@ -4,6 +4,7 @@
 #include "datafileerror.h"
 #include "portablepixmap.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontMetricsF>
@@ -20,14 +21,29 @@
 #include <cstdio>
 #include <initializer_list>
 #include <limits>
-#include <stdexcept>
 
 namespace quelm {
 namespace {
 
+// Fixed product texts: shown exactly as they stand, in every language.
 const QString windowTitleText = QStringLiteral("Quelm File Builder");
 const QString defaultBars = QStringLiteral("10");
 constexpr std::int32_t fileLimit = 100;
+
+// Ends a build that cannot go on, with a sentence for the user.
+struct BuildStopped
+{
+    QString reason;
+};
+
+// Assistive technology is told that the window is a window; Qt would call a plain QWidget a
+// client area, which screen readers skip.
+QAccessibleInterface *windowAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String(frmQuelm::staticMetaObject.className()))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
+    return nullptr;
+}
 
 QLabel *makeLabel(QWidget *parent, const QString &name, const QString &text, const QRect &rect,
                   const QColor &colour)
@@ -110,11 +126,13 @@ frmQuelm::frmQuelm(std::unique_ptr<DataFileComponent> component, Notifier &notif
     : QWidget(parent), Quelm1(std::move(component)), m_notifier(notifier)
 {
     setObjectName(QStringLiteral("frmQuelm"));
+    QAccessible::installFactory(windowAccessible);
     setWindowTitle(windowTitleText);
     useProgramIcon();
     setFixedSize(267, 204);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
+    // The captions are fixed product texts: shown exactly as they stand, in every language.
     const QColor yellow(255, 255, 0);
     const QColor cyan(0, 255, 255);
     Label1 = makeLabel(this, QStringLiteral("Label1"), QStringLiteral("Next File Number"),
@@ -128,6 +146,9 @@ frmQuelm::frmQuelm(std::unique_ptr<DataFileComponent> component, Notifier &notif
     txtSize = new QLineEdit(defaultBars, this);
     txtSize->setObjectName(QStringLiteral("txtSize"));
     txtSize->setGeometry(112, 168, 57, 21);
+    // One character more than a number may have: a paste too long for the box arrives cut to
+    // this length and is refused as too long, never read as the shorter number it became.
+    txtSize->setMaxLength(static_cast<int>(conversions::longestText + 1));
     Label2->setBuddy(txtSize);
 
     cmdBuild = new QPushButton(QStringLiteral("Build"), this);
@@ -137,11 +158,12 @@ frmQuelm::frmQuelm(std::unique_ptr<DataFileComponent> component, Notifier &notif
     cmdBuild->setAutoDefault(false);
     cmdBuild->setDefault(false);
 
-    txtSize->setAccessibleName(QStringLiteral("Number of Bars"));
+    // A screen reader speaks the captions the controls show.
+    txtSize->setAccessibleName(Label2->text());
     txtSize->setAccessibleDescription(
         tr("How many bars the next data file is made ready to take; empty or 0 means 10."));
     lblFileNumber->setAccessibleDescription(tr("The number that the next data file will get."));
-    cmdBuild->setAccessibleName(QStringLiteral("Build"));
+    cmdBuild->setAccessibleName(cmdBuild->text());
     cmdBuild->setAccessibleDescription(
         tr("Builds the next numbered data file with the number of bars in the box."));
     showFileNumber(lblFileNumber->text());
@@ -173,15 +195,17 @@ void frmQuelm::cmdBuild_Click()
     } catch (const ConversionError &error) {
         failure = tr("File %1 was not built: the number of bars could not be read.\n%2")
                       .arg(fileNumber)
-                      .arg(QString::fromStdString(error.what()));
+                      .arg(error.message());
     } catch (const DataFileError &error) {
         failure = tr("File %1 could not be created.\n%2")
                       .arg(fileNumber)
-                      .arg(QString::fromStdString(error.what()));
+                      .arg(QString::fromUtf8(error.what()));
+    } catch (const BuildStopped &stop) {
+        failure = tr("The build of file %1 stopped.\n%2").arg(fileNumber).arg(stop.reason);
     } catch (const std::exception &error) {
         failure = tr("The build of file %1 stopped.\n%2")
                       .arg(fileNumber)
-                      .arg(QString::fromStdString(error.what()));
+                      .arg(QString::fromUtf8(error.what()));
     }
     if (!failure.isEmpty())
         m_notifier.warning(windowTitleText, failure);
@@ -202,7 +226,8 @@ void frmQuelm::build()
 
     Quelm1->CreateDataFile(lngFileNumber, lngBars);
 
-    // Built from the fields as the component left them.
+    // Built from the fields as the component left them. Fixed product texts: shown exactly as
+    // they stand, in every language.
     const QString number = conversions::int32ToText(lngFileNumber);
     const QString bars = conversions::int32ToText(lngBars);
     m_notifier.information(QStringLiteral("File ") + number + QStringLiteral("  Bars ") + bars,
@@ -211,13 +236,13 @@ void frmQuelm::build()
                                QStringLiteral(" bars of data."));
 
     if (lngFileNumber == std::numeric_limits<std::int32_t>::max())
-        throw std::overflow_error(
+        throw BuildStopped{
             tr("The data file component gave back file number %1, which has no successor.")
-                .arg(lngFileNumber)
-                .toStdString());
+                .arg(lngFileNumber)};
     ++lngFileNumber;
     if (lngFileNumber == fileLimit + 1) {
         lngFileNumber = fileLimit;
+        // Fixed product text: shown exactly as it stands, in every language.
         m_notifier.information(QStringLiteral("Max File Capacity."),
                                QStringLiteral("You can not build more than 100 files."));
         cmdBuild->setEnabled(false);
@@ -229,7 +254,7 @@ void frmQuelm::build()
 void frmQuelm::showFileNumber(const QString &number)
 {
     lblFileNumber->setText(number);
-    lblFileNumber->setAccessibleName(QStringLiteral("Next File Number ") + number);
+    lblFileNumber->setAccessibleName(Label1->text() + QLatin1Char(' ') + number);
 }
 
 void frmQuelm::Form_Unload()
@@ -245,7 +270,7 @@ void frmQuelm::Form_Unload()
         try {
             Quelm1->CloseDataFile(i);
         } catch (const std::exception &error) {
-            failures << tr("File %1: %2").arg(offered).arg(QString::fromStdString(error.what()));
+            failures << tr("File %1: %2").arg(offered).arg(QString::fromUtf8(error.what()));
         }
         // The component may have written into the counter; the loop goes on from there.
         if (i >= last)

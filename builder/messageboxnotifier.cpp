@@ -25,7 +25,8 @@ void MessageBoxNotifier::show(QMessageBox::Icon icon, const QString &title, cons
 {
     if (m_dismissed)
         return;
-    QMessageBox box(icon, title, text, QMessageBox::Ok, QApplication::activeWindow());
+    QMessageBox box(icon, title, text, QMessageBox::Ok,
+                    m_parent ? m_parent.data() : QApplication::activeWindow());
     box.setObjectName(QStringLiteral("messageBox"));
     m_open = &box;
     box.exec();

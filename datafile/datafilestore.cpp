@@ -58,9 +58,11 @@ DataFileStore::DataFileStore(std::filesystem::path root)
 DataFileStore::DataFileStore(std::filesystem::path root, FileSystemCalls &calls)
     : m_calls(calls), m_root(std::move(root))
 {
+    // Made absolute but not normalised by text: the ".." of "link/.." is the parent of the
+    // link's target, which only the system can tell.
     std::error_code error;
     if (auto absolute = std::filesystem::absolute(m_root, error); !error) {
-        m_root = absolute.lexically_normal();
+        m_root = std::move(absolute);
     }
     makeRoot();
 }
@@ -152,6 +154,25 @@ std::int32_t DataFileStore::CloseDataFile(std::int32_t &fileNumber)
 
 void DataFileStore::makeRoot()
 {
+    // What stands at `path` where a folder should be, and the error number that says so.
+    const auto occupant = [](const std::filesystem::path &path) -> std::pair<std::string, int> {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(path, error))) {
+            return {"a file", ENOTDIR};
+        }
+        const auto target = std::filesystem::status(path, error);
+        if (target.type() == std::filesystem::file_type::not_found) {
+            const auto to = std::filesystem::read_symlink(path, error);
+            return {"a symbolic link to a missing target (" + pathText(to) + ")", ENOENT};
+        }
+        if (error == std::errc::too_many_symbolic_link_levels) {
+            return {"a symbolic link that loops", ELOOP};
+        }
+        if (error) {
+            return {"a symbolic link that cannot be followed (" + error.message() + ")", ENOTDIR};
+        }
+        return {"a symbolic link to a file", ENOTDIR};
+    };
     std::vector<std::filesystem::path> missing;
     for (std::filesystem::path path = m_root; !path.empty() && !isDirectory(path);
          path = path.parent_path()) {
@@ -167,8 +188,9 @@ void DataFileStore::makeRoot()
         }
         std::string reason = reasonText(error);
         if (error == EEXIST) {
-            error = ENOTDIR;
-            reason = "a file stands where the folder " + pathText(*path) + " should be";
+            const auto [what, number] = occupant(*path);
+            error = number;
+            reason = what + " stands where the folder " + pathText(*path) + " should be";
         }
         if (error != 0) {
             throw DataFileError(

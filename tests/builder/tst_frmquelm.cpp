@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -73,6 +74,7 @@ private slots:
     void settlesTheBarCount();
     void failureStopsAtItsStep_data();
     void failureStopsAtItsStep();
+    void refusesAPasteTooLongForTheBox();
     void stopsForGoodAfterFileOneHundred();
     void countsOnFromWhatTheComponentWrote();
     void saysWhatEachControlIsForToAScreenReader();
@@ -292,9 +294,9 @@ void TestBuilderWindow::failureStopsAtItsStep_data()
     QTest::newRow("nan") << "nan" << false
                          << unreadable + QStringLiteral("\"nan\" is not a number.");
     QTest::newRow("beyond doubles")
-        << "1e309" << false
-        << unreadable + QStringLiteral("\"1e309\" is too large: a number must lie between "
-                                       "-1.79769e+308 and 1.79769e+308.");
+        << "1e400" << false
+        << unreadable + QStringLiteral("\"1e400\" is out of range: it must be a whole number "
+                                       "from -2147483648 to 2147483647.");
     QTest::newRow("beyond 32 bits")
         << "1e10" << false
         << unreadable + QStringLiteral("\"1e10\" is out of range: it must be a whole number "
@@ -330,6 +332,21 @@ void TestBuilderWindow::failureStopsAtItsStep()
     build(QStringLiteral("7"));
     QCOMPARE(log->calls.back(), (Call{Create, 2, 7}));
     QCOMPARE(notifier.messages, QList<Message>{report(2, 7)});
+}
+
+void TestBuilderWindow::refusesAPasteTooLongForTheBox()
+{
+    auto *txtSize = child<QLineEdit>("txtSize");
+    QApplication::clipboard()->setText(QString(99'998, u'0') + QStringLiteral("12"));
+    txtSize->selectAll();
+    txtSize->paste();
+    window->cmdBuild_Click();
+    QVERIFY(log->calls.empty());
+    QCOMPARE(notifier.messages.size(), 1);
+    QVERIFY(notifier.messages.first().warning);
+    QVERIFY2(notifier.messages.first().text.contains(QStringLiteral("too long")),
+             qPrintable(notifier.messages.first().text));
+    QCOMPARE(window->nextFileNumber(), 1);
 }
 
 void TestBuilderWindow::stopsForGoodAfterFileOneHundred()
@@ -408,6 +425,9 @@ void TestBuilderWindow::saysWhatEachControlIsForToAScreenReader()
         QAccessibleInterface *face = QAccessible::queryAccessibleInterface(child<QWidget>(name));
         return face ? face->text(text) : QString();
     };
+    QAccessibleInterface *frame = QAccessible::queryAccessibleInterface(window.get());
+    QCOMPARE(frame->role(), QAccessible::Window);
+    QCOMPARE(frame->text(QAccessible::Name), builderTitle);
     QCOMPARE(spoken("txtSize", QAccessible::Name), QStringLiteral("Number of Bars"));
     QCOMPARE(spoken("lblFileNumber", QAccessible::Name), QStringLiteral("Next File Number 1"));
     QCOMPARE(spoken("cmdBuild", QAccessible::Name), QStringLiteral("Build"));
@@ -469,9 +489,15 @@ void TestBuilderWindow::showsRealMessageBoxes()
 
     quelm::MessageBoxNotifier boxes;
     frmQuelm real(std::make_unique<RecordingComponent>(log), boxes);
+    boxes.setParentWindow(&real);
     real.show();
     QVERIFY(QTest::qWaitForWindowExposed(&real));
     real.findChild<QLineEdit *>(QStringLiteral("txtSize"))->setText(typed);
+    // Another window has the focus: the box still belongs to the window it blocks.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
 
     bool checked = false;
     whenBoxOpens([&](QMessageBox *box) {
@@ -482,6 +508,7 @@ void TestBuilderWindow::showsRealMessageBoxes()
         QCOMPARE(box->buttons().size(), 1);
         QCOMPARE(box->standardButtons(), QMessageBox::Ok);
         QVERIFY(box->isModal());
+        QCOMPARE(box->parentWidget(), &real);
     });
     real.cmdBuild_Click();
     QVERIFY(checked);

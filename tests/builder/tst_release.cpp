@@ -1,17 +1,12 @@
 #include "frmquelm.h"
-#include "messageboxnotifier.h"
 #include "recordingcomponent.h"
 #include "recordingnotifier.h"
-#include "signalcloser.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QMessageBox>
-#include <QPointer>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
-#include <csignal>
 #include <limits>
 #include <numeric>
 
@@ -43,9 +38,6 @@ private slots:
     void releasesTheRestWhenOneFails();
     void releasesOnceWhateverClosesTheWindow_data();
     void releasesOnceWhateverClosesTheWindow();
-    void signalClosesTheWindow_data();
-    void signalClosesTheWindow();
-    void signalDuringABoxEndsTheRunInOrder();
 
 private:
     void buildTimes(int count);
@@ -187,62 +179,6 @@ void TestRelease::releasesOnceWhateverClosesTheWindow()
     }
     window.reset();
     QCOMPARE(log->closed(), oneTo(3));
-}
-
-void TestRelease::signalClosesTheWindow_data()
-{
-    QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM") << SIGTERM;
-    QTest::newRow("SIGINT") << SIGINT;
-    QTest::newRow("SIGHUP") << SIGHUP;
-}
-
-void TestRelease::signalClosesTheWindow()
-{
-    QFETCH(int, signalNumber);
-
-    quelm::SignalCloser closer(*window);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    buildTimes(1);
-    std::raise(signalNumber);
-    QTRY_VERIFY(!window->isVisible());
-    // A second signal once the window has gone changes nothing.
-    std::raise(signalNumber);
-    QCoreApplication::processEvents();
-    QCOMPARE(log->closed(), oneTo(2));
-}
-
-void TestRelease::signalDuringABoxEndsTheRunInOrder()
-{
-    quelm::MessageBoxNotifier boxes;
-    frmQuelm real(std::make_unique<RecordingComponent>(log), boxes);
-    quelm::SignalCloser closer(real);
-    real.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&real));
-
-    // The 100th build: its report is open when the signals come, and the limit box never shows.
-    log->onCreate = [](std::int32_t &fileNumber, std::int32_t &) { fileNumber = 100; };
-    int boxesSeen = 0;
-    QPointer<QMessageBox> seen;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible() || box == seen)
-            return;
-        seen = box;
-        if (++boxesSeen == 1) {
-            std::raise(SIGTERM);
-            std::raise(SIGTERM);
-        }
-    });
-    poll.start(10);
-    real.cmdBuild_Click();
-    QTRY_VERIFY(!real.isVisible());
-    QCOMPARE(boxesSeen, 1);
-    QCOMPARE(QApplication::activeModalWidget(), nullptr);
-    QCOMPARE(real.nextFileNumber(), 100);
-    QCOMPARE(log->closed(), oneTo(100));
 }
 
 QTEST_MAIN(TestRelease)

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace quelm::bench {
+
+// The goals the figures are held to, in one table: the reporter prints each goal and whether
+// it holds from here, so a bound is stated once and checked as stated.
+enum class GoalId
+{
+    creationBySize,
+    againstDurableFloor,
+    windowStart,
+    buildAgainstFirstFile,
+    runMemoryGrowth,
+    conversionTime,
+};
+
+struct Goal
+{
+    GoalId id;
+    int figure;
+    std::string_view compares; // what the measured value is
+    double limit;
+    bool limitIncluded;    // "<=" when true, "<" when false
+    std::string_view unit; // of the value and the limit; empty for a ratio
+};
+
+extern const std::array<Goal, 6> goals;
+
+const Goal &goal(GoalId id);
+bool holds(const Goal &goal, double value);
+// "goal <= 1.2", "goal < 1024 KiB".
+std::string goalText(const Goal &goal);
+
+} // namespace quelm::bench

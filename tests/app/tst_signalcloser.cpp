@@ -1,0 +1,116 @@
+#include "frmquelm.h"
+#include "messageboxnotifier.h"
+#include "recordingcomponent.h"
+#include "recordingnotifier.h"
+#include "signalcloser.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+#include <csignal>
+#include <numeric>
+
+using quelm::frmQuelm;
+
+namespace {
+
+std::vector<std::int32_t> oneTo(int last)
+{
+    std::vector<std::int32_t> numbers(static_cast<std::size_t>(last));
+    std::iota(numbers.begin(), numbers.end(), 1);
+    return numbers;
+}
+
+} // namespace
+
+class TestSignalCloser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void signalClosesTheWindow_data();
+    void signalClosesTheWindow();
+    void signalDuringABoxEndsTheRunInOrder();
+
+private:
+    std::shared_ptr<ComponentLog> log;
+    RecordingNotifier notifier;
+    std::unique_ptr<frmQuelm> window;
+};
+
+void TestSignalCloser::init()
+{
+    log = std::make_shared<ComponentLog>();
+    notifier = RecordingNotifier();
+    window = std::make_unique<frmQuelm>(std::make_unique<RecordingComponent>(log), notifier);
+}
+
+void TestSignalCloser::cleanup()
+{
+    window.reset();
+}
+
+void TestSignalCloser::signalClosesTheWindow_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+void TestSignalCloser::signalClosesTheWindow()
+{
+    QFETCH(int, signalNumber);
+
+    quelm::SignalCloser closer(*window);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->cmdBuild_Click();
+    log->calls.clear();
+    std::raise(signalNumber);
+    QTRY_VERIFY(!window->isVisible());
+    // A second signal once the window has gone changes nothing.
+    std::raise(signalNumber);
+    QCoreApplication::processEvents();
+    QCOMPARE(log->closed(), oneTo(2));
+}
+
+void TestSignalCloser::signalDuringABoxEndsTheRunInOrder()
+{
+    quelm::MessageBoxNotifier boxes;
+    frmQuelm real(std::make_unique<RecordingComponent>(log), boxes);
+    quelm::SignalCloser closer(real);
+    real.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&real));
+
+    // The 100th build: its report is open when the signals come, and the limit box never shows.
+    log->onCreate = [](std::int32_t &fileNumber, std::int32_t &) { fileNumber = 100; };
+    int boxesSeen = 0;
+    QPointer<QMessageBox> seen;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box == seen)
+            return;
+        seen = box;
+        if (++boxesSeen == 1) {
+            std::raise(SIGTERM);
+            std::raise(SIGTERM);
+        }
+    });
+    poll.start(10);
+    real.cmdBuild_Click();
+    QTRY_VERIFY(!real.isVisible());
+    QCOMPARE(boxesSeen, 1);
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QCOMPARE(real.nextFileNumber(), 100);
+    QCOMPARE(log->closed(), oneTo(100));
+}
+
+QTEST_MAIN(TestSignalCloser)
+#include "tst_signalcloser.moc"
