@@ -276,7 +276,7 @@ FileHandle DataFileStore::makeFile(std::int32_t fileNumber, std::uint64_t capaci
         fail(error);
     }
     error = temporary.empty() ? m_calls.linkUnnamed(handle, target)
-                              : m_calls.renameNoReplace(temporary, target);
+                              : m_calls.renameNoReplace(handle, temporary, target);
     if (error != 0) {
         fail(error);
     }
