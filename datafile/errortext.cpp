@@ -39,8 +39,8 @@ std::string systemMessage(DWORD code)
         nullptr, code, 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
     std::string text = length > 0 ? utf8(buffer, static_cast<int>(length)) : std::string();
     LocalFree(buffer);
-    while (!text.empty() && (std::isspace(static_cast<unsigned char>(text.back())) ||
-                             text.back() == '.')) {
+    while (!text.empty() &&
+           (std::isspace(static_cast<unsigned char>(text.back())) || text.back() == '.')) {
         text.pop_back();
     }
     return text;

@@ -63,8 +63,10 @@ public:
     // Gives a nameless file the name `target`; EEXIST when taken, never replacing.
     virtual int linkUnnamed(Handle file, const std::filesystem::path &target) = 0;
     // Renames `from`, made by createNew and open as `file`, to `to`; EEXIST when `to` is
-    // taken, never replacing. Windows renames through the handle, POSIX by the names.
-    virtual int renameNoReplace(Handle file, const std::filesystem::path &from,
+    // taken, never replacing. Windows renames through the handle, POSIX by the names. Windows
+    // may then set `file` to a new handle on the renamed file, one that lets other programs
+    // open it without sharing the right to delete it; the caller closes the old one.
+    virtual int renameNoReplace(Handle &file, const std::filesystem::path &from,
                                 const std::filesystem::path &to) = 0;
     virtual int removeFile(const std::filesystem::path &path) = 0;
     // Flushes a folder's entries, so that names made in it survive a power cut.

@@ -165,7 +165,7 @@ public:
         return error;
     }
 
-    int renameNoReplace(Handle, const std::filesystem::path &from,
+    int renameNoReplace(Handle &, const std::filesystem::path &from,
                         const std::filesystem::path &to) override
     {
 #ifdef RENAME_NOREPLACE

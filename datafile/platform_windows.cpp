@@ -97,12 +97,12 @@ std::wstring systemPath(const std::filesystem::path &path)
         return given;
     }
     std::wstring full(std::max<std::size_t>(given.size() + MAX_PATH, MAX_PATH), L'\0');
-    DWORD length = GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(),
-                                    nullptr);
+    DWORD length =
+        GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     if (length >= full.size()) {
         full.resize(length);
-        length = GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(),
-                                  nullptr);
+        length =
+            GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     }
     if (length == 0 || length >= full.size()) {
         return given;
@@ -130,8 +130,7 @@ OVERLAPPED at(std::uint64_t offset)
 bool setDeleteOnClose(HANDLE file, bool remove)
 {
     FILE_DISPOSITION_INFO disposition = {static_cast<BOOLEAN>(remove)};
-    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
-                                      sizeof disposition);
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
 bool setHidden(HANDLE file, bool hidden)
@@ -288,7 +287,7 @@ public:
 
     int linkUnnamed(Handle, const std::filesystem::path &) override { return EOPNOTSUPP; }
 
-    int renameNoReplace(Handle file, const std::filesystem::path &,
+    int renameNoReplace(Handle &file, const std::filesystem::path &,
                         const std::filesystem::path &to) override
     {
         // The file made by createNew sheds its temporary marks first: a file being deleted
@@ -304,6 +303,15 @@ public:
             setDeleteOnClose(handle, true);
             setHidden(handle, true);
             return error;
+        }
+        // The handle with the right to delete bars every other program that does not share
+        // that right (as the C library's fopen does not) from opening the file while it is
+        // kept open; a new one without it does not. Should that fail, the old one serves.
+        const HANDLE reopened =
+            ReOpenFile(handle, GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+        if (reopened != INVALID_HANDLE_VALUE) {
+            file = reinterpret_cast<Handle>(reopened);
         }
         return 0;
     }

@@ -92,7 +92,7 @@ public:
     {
         return run(LinkUnnamed, [&] { return real().linkUnnamed(h, t); });
     }
-    int renameNoReplace(Handle h, const std::filesystem::path &f,
+    int renameNoReplace(Handle &h, const std::filesystem::path &f,
                         const std::filesystem::path &t) override
     {
         return run(RenameNoReplace, [&] { return real().renameNoReplace(h, f, t); });
