@@ -110,7 +110,7 @@ TEST(FileBytesAfterUse, BarAndClosedHeaderAreTheSameEverywhere)
     std::int32_t number = 3;
     std::int32_t bars = 2;
     store.CreateDataFile(number, bars);
-    const std::filesystem::path path = *store.filePath(3);
+    const std::filesystem::path path = store.filePath(3).value();
     {
         DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite);
         file.appendBar({1700000000123, 1.5, 2.25, -0.125, 1234.0625, 1e10});
