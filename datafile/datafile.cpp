@@ -100,6 +100,11 @@ void DataFile::appendBar(const Bar &bar)
 
 void DataFile::flush()
 {
+    // A file opened for reading has nothing to flush, and Windows flushes only with write
+    // access.
+    if (m_mode != Mode::ReadWrite) {
+        return;
+    }
     if (const int error = m_calls->syncData(m_file.get())) {
         fail("flush", reasonText(error), error);
     }

@@ -36,7 +36,7 @@ public:
     // Stores `bar` after the last one and counts it in the header; throws DataFileError when
     // the file is full or was opened ReadOnly. The record goes first, the count after it.
     void appendBar(const Bar &bar);
-    // Flushes appended bars and the header to the disk.
+    // Flushes appended bars and the header to the disk; nothing to do when opened ReadOnly.
     void flush();
 
 private:

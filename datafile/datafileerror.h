@@ -6,7 +6,8 @@
 namespace quelm {
 
 // The one failure the data file component throws: a sentence a user can read, saying what
-// failed, on which file and why, plus the errno behind it (0 when the system gave none).
+// failed, on which file and why, plus the errno behind it (0 when the system gave none; a
+// Windows error without an errno counterpart as its code negated, see fromWindowsError).
 class DataFileError : public std::runtime_error
 {
 public:

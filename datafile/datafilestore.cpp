@@ -297,8 +297,12 @@ FileHandle DataFileStore::makeFile(std::int32_t fileNumber, std::uint64_t capaci
         (error = m_calls.syncData(handle))) {
         fail(error);
     }
+    FileSystemCalls::Handle named = handle;
     error = temporary.empty() ? m_calls.linkUnnamed(handle, target)
-                              : m_calls.renameNoReplace(temporary, target);
+                              : m_calls.renameNoReplace(named, temporary, target);
+    if (named != handle) {
+        file = FileHandle(m_calls, named);
+    }
     if (error != 0) {
         fail(error);
     }

@@ -1,14 +1,81 @@
 #include "errortext.h"
 
+#include "filesystemcalls.h"
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 namespace quelm {
+
+namespace {
+
+#ifdef _WIN32
+std::string utf8(const wchar_t *text, int length)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string converted(static_cast<std::size_t>(std::max(size, 0)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, converted.data(), size, nullptr, nullptr);
+    return converted;
+}
+
+// The system's own message for a Windows error, in the user's language, without its line
+// break and full stop.
+std::string systemMessage(DWORD code)
+{
+    wchar_t *buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
+    std::string text = length > 0 ? utf8(buffer, static_cast<int>(length)) : std::string();
+    LocalFree(buffer);
+    while (!text.empty() &&
+           (std::isspace(static_cast<unsigned char>(text.back())) || text.back() == '.')) {
+        text.pop_back();
+    }
+    return text;
+}
+#endif
+
+// A Windows error that has no errno counterpart: its own message and its code.
+std::string windowsReason(std::uint32_t code)
+{
+    const std::string number = "Windows error " + std::to_string(code);
+    std::string text;
+#ifdef _WIN32
+    switch (code) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        text = "it is in use by another program";
+        break;
+    case ERROR_FILE_READ_ONLY:
+        text = "it is marked read-only";
+        break;
+    default:
+        text = systemMessage(code);
+        break;
+    }
+#endif
+    return text.empty() ? number : text + " (" + number + ")";
+}
+
+} // namespace
 
 std::string reasonText(int errorNumber)
 {
+    if (isWindowsError(errorNumber)) {
+        return windowsReason(windowsErrorCode(errorNumber));
+    }
     switch (errorNumber) {
     case ENOSPC:
         return "the disk is full";

@@ -7,9 +7,25 @@
 
 namespace quelm {
 
+// A Windows error with no errno counterpart travels as its code negated, so that it is never
+// taken for an errno value and keeps its own message (reasonText).
+constexpr int fromWindowsError(std::uint32_t code)
+{
+    return -static_cast<int>(code);
+}
+constexpr bool isWindowsError(int error)
+{
+    return error < 0;
+}
+constexpr std::uint32_t windowsErrorCode(int error)
+{
+    return static_cast<std::uint32_t>(-error);
+}
+
 // The few system calls the data file code makes, behind one interface so that tests can make
-// any of them fail. Every call returns 0 on success or an errno value (Windows errors are
-// mapped to the nearest errno). platform_posix.cpp and platform_windows.cpp implement it.
+// any of them fail. Every call returns 0 on success or an errno value; on Windows, errors are
+// mapped to the errno that says the same, and the others kept as fromWindowsError(code).
+// platform_posix.cpp and platform_windows.cpp implement it.
 class FileSystemCalls
 {
 public:
@@ -29,7 +45,9 @@ public:
     // Creates a nameless file inside `directory` for reading and writing (O_TMPFILE);
     // EOPNOTSUPP or EISDIR where the file system cannot.
     virtual int createUnnamed(const std::filesystem::path &directory, Handle &file) = 0;
-    // Creates a new file for reading and writing; EEXIST when the name is taken.
+    // Creates a new temporary file for reading and writing, to be given its final name by
+    // renameNoReplace; EEXIST when the name is taken. On Windows it is hidden and, where the
+    // file system can, goes when closed (the process killed included) until it is renamed.
     virtual int createNew(const std::filesystem::path &path, Handle &file) = 0;
     // Opens an existing file.
     virtual int openExisting(const std::filesystem::path &path, bool writable, Handle &file) = 0;
@@ -44,8 +62,11 @@ public:
     virtual int syncData(Handle file) = 0;
     // Gives a nameless file the name `target`; EEXIST when taken, never replacing.
     virtual int linkUnnamed(Handle file, const std::filesystem::path &target) = 0;
-    // Renames `from` to `to`; EEXIST when `to` is taken, never replacing.
-    virtual int renameNoReplace(const std::filesystem::path &from,
+    // Renames `from`, made by createNew and open as `file`, to `to`; EEXIST when `to` is
+    // taken, never replacing. Windows renames through the handle, POSIX by the names. Windows
+    // may then set `file` to a new handle on the renamed file, one that lets other programs
+    // open it without sharing the right to delete it; the caller closes the old one.
+    virtual int renameNoReplace(Handle &file, const std::filesystem::path &from,
                                 const std::filesystem::path &to) = 0;
     virtual int removeFile(const std::filesystem::path &path) = 0;
     // Flushes a folder's entries, so that names made in it survive a power cut.

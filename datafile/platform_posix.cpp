@@ -165,7 +165,8 @@ public:
         return error;
     }
 
-    int renameNoReplace(const std::filesystem::path &from, const std::filesystem::path &to) override
+    int renameNoReplace(Handle &, const std::filesystem::path &from,
+                        const std::filesystem::path &to) override
     {
 #ifdef RENAME_NOREPLACE
         const int error = retrying([&] {

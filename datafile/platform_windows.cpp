@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <string>
+#include <vector>
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -18,8 +21,9 @@ HANDLE toHandle(FileSystemCalls::Handle handle)
     return reinterpret_cast<HANDLE>(handle);
 }
 
-// The errno that says the same as a Windows error, so that messages read alike everywhere.
-int errnoFrom(DWORD error)
+// The errno that says the same as a Windows error, so that messages read alike everywhere;
+// any other error keeps its Windows code, for its own message.
+int errorFrom(DWORD error)
 {
     switch (error) {
     case ERROR_SUCCESS:
@@ -32,8 +36,6 @@ int errnoFrom(DWORD error)
     case ERROR_INVALID_DRIVE:
         return ENOENT;
     case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
         return EACCES;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
@@ -42,6 +44,8 @@ int errnoFrom(DWORD error)
         return ENAMETOOLONG;
     case ERROR_DIRECTORY:
         return ENOTDIR;
+    case ERROR_DIR_NOT_EMPTY:
+        return ENOTEMPTY;
     case ERROR_WRITE_PROTECT:
         return EROFS;
     case ERROR_FILE_TOO_LARGE:
@@ -49,14 +53,69 @@ int errnoFrom(DWORD error)
     case ERROR_NOT_SUPPORTED:
     case ERROR_INVALID_FUNCTION:
         return EOPNOTSUPP;
-    default:
+    case ERROR_HANDLE_EOF:
+    case ERROR_CRC:
+    case ERROR_IO_DEVICE:
         return EIO;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+        return ENOMEM;
+    case ERROR_TOO_MANY_OPEN_FILES:
+        return EMFILE;
+    default:
+        return error <= static_cast<DWORD>(INT_MAX) ? fromWindowsError(error) : EIO;
     }
 }
 
 int lastError()
 {
-    return errnoFrom(GetLastError());
+    return errorFrom(GetLastError());
+}
+
+// Errors that say a file system or a filter driver does not do what was asked, as opposed
+// to failing at it.
+bool notSupported(DWORD error)
+{
+    switch (error) {
+    case ERROR_CALL_NOT_IMPLEMENTED:
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+    case ERROR_INVALID_PARAMETER:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The full path as the system calls take it: absolute, with backslashes, and with the
+// "\\?\" prefix when it is too long for the old 260-character rules, so that long paths
+// work whatever the machine's long path setting.
+std::wstring systemPath(const std::filesystem::path &path)
+{
+    const std::wstring &given = path.native();
+    if (given.starts_with(L"\\\\?\\") || given.starts_with(L"\\\\.\\")) {
+        return given;
+    }
+    std::wstring full(std::max<std::size_t>(given.size() + MAX_PATH, MAX_PATH), L'\0');
+    DWORD length =
+        GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length);
+        length =
+            GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    if (length == 0 || length >= full.size()) {
+        return given;
+    }
+    full.resize(length);
+    // 248 is the longest folder name CreateDirectoryW takes without the prefix.
+    if (full.size() < MAX_PATH - 12) {
+        return full;
+    }
+    if (full.starts_with(L"\\\\")) {
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    }
+    return L"\\\\?\\" + full;
 }
 
 OVERLAPPED at(std::uint64_t offset)
@@ -67,37 +126,87 @@ OVERLAPPED at(std::uint64_t offset)
     return overlapped;
 }
 
+// Marks an open file to be deleted when its last handle closes, or takes that mark back.
+bool setDeleteOnClose(HANDLE file, bool remove)
+{
+    FILE_DISPOSITION_INFO disposition = {static_cast<BOOLEAN>(remove)};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+bool setHidden(HANDLE file, bool hidden)
+{
+    FILE_BASIC_INFO basic = {};
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+        return false;
+    }
+    DWORD attributes = basic.FileAttributes & ~DWORD{FILE_ATTRIBUTE_NORMAL};
+    attributes = hidden ? attributes | FILE_ATTRIBUTE_HIDDEN : attributes & ~FILE_ATTRIBUTE_HIDDEN;
+    // Zero times leave them as they are; zero attributes would too, hence NORMAL.
+    FILE_BASIC_INFO changed = {};
+    changed.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file, FileBasicInfo, &changed, sizeof changed);
+}
+
+// Renames the file behind `file` itself, so that nobody else's handle on it (a virus scanner,
+// an indexer) can stand in the way of opening it again by name.
+bool renameHandle(HANDLE file, const std::wstring &target)
+{
+    const std::size_t nameBytes = target.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    auto *info = reinterpret_cast<FILE_RENAME_INFO *>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::copy(target.begin(), target.end(), info->FileName);
+    return SetFileInformationByHandle(file, FileRenameInfo, info,
+                                      static_cast<DWORD>(buffer.size()));
+}
+
 class WindowsFileSystemCalls final : public FileSystemCalls
 {
 public:
     int makeDirectory(const std::filesystem::path &path) override
     {
-        return CreateDirectoryW(path.c_str(), nullptr) ? 0 : lastError();
+        return CreateDirectoryW(systemPath(path).c_str(), nullptr) ? 0 : lastError();
     }
 
     int removeDirectory(const std::filesystem::path &path) override
     {
-        return RemoveDirectoryW(path.c_str()) ? 0 : lastError();
+        return RemoveDirectoryW(systemPath(path).c_str()) ? 0 : lastError();
     }
 
-    int openDirectory(const std::filesystem::path &, Handle &directory) override
+    int openDirectory(const std::filesystem::path &path, Handle &directory) override
     {
-        // NTFS journals its folder entries; there is no folder handle to flush.
-        directory = invalidHandle;
-        return 0;
+        // A folder opens only with backup semantics; flushing it needs write access.
+        return openPath(path, GENERIC_WRITE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, directory);
     }
 
     int createUnnamed(const std::filesystem::path &, Handle &) override { return EOPNOTSUPP; }
 
     int createNew(const std::filesystem::path &path, Handle &file) override
     {
-        return openPath(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, file);
+        // DELETE access lets renameNoReplace rename the file through this very handle.
+        if (const int error = openPath(path, GENERIC_READ | GENERIC_WRITE | DELETE, CREATE_NEW,
+                                       FILE_ATTRIBUTE_HIDDEN, file)) {
+            return error;
+        }
+        // Until it is renamed, the file goes with its last handle, even when the process is
+        // killed. Where the file system cannot, the store still removes it on failure.
+        setDeleteOnClose(toHandle(file), true);
+        return 0;
     }
 
     int openExisting(const std::filesystem::path &path, bool writable, Handle &file) override
     {
         const DWORD access = writable ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
-        return openPath(path, access, OPEN_EXISTING, file);
+        const int error = openPath(path, access, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, file);
+        if (error == EACCES && writable) {
+            const DWORD attributes = GetFileAttributesW(systemPath(path).c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+                return fromWindowsError(ERROR_FILE_READ_ONLY);
+            }
+        }
+        return error;
     }
 
     int reserve(Handle file, std::uint64_t size) override
@@ -105,11 +214,16 @@ public:
         if (size > static_cast<std::uint64_t>(INT64_MAX)) {
             return EFBIG;
         }
+        // Allocation first, where the file system takes it; the end of file then sets the
+        // size, and on NTFS allocates the space by itself where allocation was refused.
         FILE_ALLOCATION_INFO allocation = {};
         allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
         if (!SetFileInformationByHandle(toHandle(file), FileAllocationInfo, &allocation,
                                         sizeof allocation)) {
-            return lastError();
+            const DWORD error = GetLastError();
+            if (!notSupported(error)) {
+                return errorFrom(error);
+            }
         }
         FILE_END_OF_FILE_INFO end = {};
         end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
@@ -173,28 +287,61 @@ public:
 
     int linkUnnamed(Handle, const std::filesystem::path &) override { return EOPNOTSUPP; }
 
-    int renameNoReplace(const std::filesystem::path &from, const std::filesystem::path &to) override
+    int renameNoReplace(Handle &file, const std::filesystem::path &,
+                        const std::filesystem::path &to) override
     {
-        // Without MOVEFILE_REPLACE_EXISTING an existing `to` makes the call fail.
-        return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) ? 0 : lastError();
+        // The file made by createNew sheds its temporary marks first: a file being deleted
+        // cannot be renamed, and its final name must not hide it. The attributes are flushed
+        // with it, so that a power cut cannot bring the file back hidden.
+        const HANDLE handle = toHandle(file);
+        if (!setHidden(handle, false) || !setDeleteOnClose(handle, false) ||
+            !FlushFileBuffers(handle)) {
+            return lastError();
+        }
+        if (!renameHandle(handle, systemPath(to))) {
+            const int error = lastError();
+            setDeleteOnClose(handle, true);
+            setHidden(handle, true);
+            return error;
+        }
+        // The handle with the right to delete bars every other program that does not share
+        // that right (as the C library's fopen does not) from opening the file while it is
+        // kept open; a new one without it does not. Should that fail, the old one serves.
+        const HANDLE reopened =
+            ReOpenFile(handle, GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+        if (reopened != INVALID_HANDLE_VALUE) {
+            file = reinterpret_cast<Handle>(reopened);
+        }
+        return 0;
     }
 
     int removeFile(const std::filesystem::path &path) override
     {
-        return DeleteFileW(path.c_str()) ? 0 : lastError();
+        return DeleteFileW(systemPath(path).c_str()) ? 0 : lastError();
     }
 
     int syncDirectory(Handle directory) override
     {
-        return directory == invalidHandle ? 0 : syncData(directory);
+        // On NTFS this writes the folder's entries and the journal behind them. A file system
+        // that cannot flush a folder on its own says so; there is nothing more to do there.
+        if (FlushFileBuffers(toHandle(directory))) {
+            return 0;
+        }
+        const DWORD error = GetLastError();
+        return notSupported(error) ? 0 : errorFrom(error);
     }
 
     int close(Handle handle) override { return CloseHandle(toHandle(handle)) ? 0 : lastError(); }
 
     int freeSpace(const std::filesystem::path &path, std::uint64_t &bytes) override
     {
+        std::wstring folder = systemPath(path);
+        if (!folder.ends_with(L'\\')) {
+            folder += L'\\';
+        }
         ULARGE_INTEGER available = {};
-        if (!GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) {
+        if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) {
             return lastError();
         }
         bytes = available.QuadPart;
@@ -203,12 +350,12 @@ public:
 
 private:
     static int openPath(const std::filesystem::path &path, DWORD access, DWORD disposition,
-                        Handle &handle)
+                        DWORD flags, Handle &handle)
     {
-        // FILE_SHARE_DELETE lets the file be renamed to its final name while we hold it open.
-        const HANDLE opened = CreateFileW(path.c_str(), access,
+        // Others may read, write, rename and delete while we hold the file open.
+        const HANDLE opened = CreateFileW(systemPath(path).c_str(), access,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                          nullptr, disposition, flags, nullptr);
         if (opened == INVALID_HANDLE_VALUE) {
             return lastError();
         }

@@ -173,9 +173,10 @@ public:
     {
         return m_system.linkUnnamed(file, target);
     }
-    int renameNoReplace(const std::filesystem::path &from, const std::filesystem::path &to) override
+    int renameNoReplace(Handle &file, const std::filesystem::path &from,
+                        const std::filesystem::path &to) override
     {
-        return m_system.renameNoReplace(from, to);
+        return m_system.renameNoReplace(file, from, to);
     }
     int removeFile(const std::filesystem::path &path) override { return m_system.removeFile(path); }
     int syncDirectory(Handle directory) override { return m_system.syncDirectory(directory); }

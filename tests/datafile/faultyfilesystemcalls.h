@@ -92,9 +92,10 @@ public:
     {
         return run(LinkUnnamed, [&] { return real().linkUnnamed(h, t); });
     }
-    int renameNoReplace(const std::filesystem::path &f, const std::filesystem::path &t) override
+    int renameNoReplace(Handle &h, const std::filesystem::path &f,
+                        const std::filesystem::path &t) override
     {
-        return run(RenameNoReplace, [&] { return real().renameNoReplace(f, t); });
+        return run(RenameNoReplace, [&] { return real().renameNoReplace(h, f, t); });
     }
     int removeFile(const std::filesystem::path &p) override
     {

@@ -419,14 +419,20 @@ TEST_F(StoreTest, RenameNeverReplacesAnExistingFile)
     FileSystemCalls &calls = systemFileCalls();
     const auto from = folder.path() / "from";
     const auto to = folder.path() / "to";
-    write(from, "new");
+    FileSystemCalls::Handle handle = FileSystemCalls::invalidHandle;
+    ASSERT_EQ(calls.createNew(from, handle), 0);
+    FileHandle file(calls, handle);
+    ASSERT_EQ(calls.writeAt(file.get(), 0, "new", 3), 0);
     write(to, "old");
-    EXPECT_EQ(calls.renameNoReplace(from, to), EEXIST);
-    EXPECT_EQ(contents(from), "new");
+    EXPECT_EQ(calls.renameNoReplace(handle, from, to), EEXIST);
     EXPECT_EQ(contents(to), "old");
 
     std::filesystem::remove(to);
-    EXPECT_EQ(calls.renameNoReplace(from, to), 0);
+    EXPECT_EQ(calls.renameNoReplace(handle, from, to), 0);
+    if (handle != file.get()) {
+        file = FileHandle(calls, handle);
+    }
+    file.close();
     EXPECT_FALSE(std::filesystem::exists(from));
     EXPECT_EQ(contents(to), "new");
 }

@@ -314,10 +314,12 @@ TEST_F(PosixStoreTest, RenameWithoutTheNoReplaceFlagNeverReplaces)
             return filterRefused;
         }
         FileSystemCalls &calls = systemFileCalls();
-        const int taken = calls.renameNoReplace(from, to);
+        // The POSIX rename goes by the names; the handle is not needed.
+        FileSystemCalls::Handle none = FileSystemCalls::invalidHandle;
+        const int taken = calls.renameNoReplace(none, from, to);
         ChildProcess::say(contents(from) + "," + contents(to) + ";");
         std::filesystem::remove(to);
-        const int free = calls.renameNoReplace(from, to);
+        const int free = calls.renameNoReplace(none, from, to);
         ChildProcess::say(std::to_string(std::filesystem::exists(from)) + "," + contents(to));
         return taken == EEXIST && free == 0 ? 0 : 1;
     });
