@@ -159,8 +159,9 @@ void DataFile::writeBars(const std::string &what, std::span<const Bar> bars)
     const std::uint64_t room = m_header.capacity - m_header.barsWritten;
     if (bars.size() > room) {
         fail(what, room == 0 ? "it is full (" + barsText(m_header.capacity) + ")"
-                             : "it has room for " + barsText(room) + " more (" +
-                                   barsText(m_header.capacity) + " in all)");
+                             : "it has room for " + std::to_string(room) + " more " +
+                                   (room == 1 ? "bar" : "bars") + " (" +
+                                   std::to_string(m_header.capacity) + " in all)");
     }
     if (bars.empty()) {
         return;
