@@ -44,8 +44,8 @@ TEST(NumpyRecipe, ReadsTheStoredBars)
                        std::strtod(values[4].c_str(), nullptr)};
         EXPECT_EQ(std::memcmp(&read, &bars[count], sizeof read), 0) << line;
         // numpy shows times as ISO-8601 without the zone.
-        char time[bartext::maxTimeLength];
-        EXPECT_EQ(shown + "Z", std::string(time, bartext::writeTime(time, bars[count].timeMs)));
+        char text[bartext::maxTimeLength];
+        EXPECT_EQ(shown + "Z", std::string(text, bartext::writeTime(text, bars[count].timeMs)));
     }
     EXPECT_EQ(count, bars.size());
 }
