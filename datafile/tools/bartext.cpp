@@ -110,7 +110,10 @@ bool digitsAt(std::string_view text, std::size_t at, std::size_t count, unsigned
 
 std::string quoted(std::string_view text)
 {
-    return "\"" + std::string(text) + "\"";
+    std::string result(1, '"');
+    result.append(text);
+    result += '"';
+    return result;
 }
 
 } // namespace

@@ -54,16 +54,23 @@ void Progress::show(std::string_view stage, std::uint64_t done, std::uint64_t to
     }
     m_lastDraw = now;
     m_drawn = true;
-    std::string line = "\r" + std::string(stage) + " ";
+    std::string line(1, '\r');
+    line.append(stage);
+    line += ' ';
     if (total > 0) {
         const double share =
             static_cast<double>(std::min(done, total)) / static_cast<double>(total);
         const auto filled = static_cast<int>(share * barWidth);
-        line += "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                std::string(static_cast<std::size_t>(barWidth - filled), '.') + "] " +
-                std::to_string(static_cast<int>(share * 100)) + "%";
+        line += '[';
+        line.append(static_cast<std::size_t>(filled), '#');
+        line.append(static_cast<std::size_t>(barWidth - filled), '.');
+        line += "] ";
+        line += std::to_string(static_cast<int>(share * 100));
+        line += '%';
     } else {
-        line += std::to_string(done) + " " + std::string(units);
+        line += std::to_string(done);
+        line += ' ';
+        line.append(units);
     }
     line.resize(std::max(line.size(), lineWidth + 1), ' ');
     std::fputs(line.c_str(), stderr);
