@@ -204,7 +204,8 @@ int run(const std::string &file, const std::string &inputArgument)
         if (bars.size() > room) {
             quelm::CsvBarReader::Problem problem{reader->lineOf(static_cast<std::size_t>(room)), 0,
                                                  "the file has room for " + std::to_string(room) +
-                                                     " more bars, and this is one more"};
+                                                     (room == 1 ? " more bar" : " more bars") +
+                                                     ", and this is one more"};
             std::cerr << "quelm-import: " << input.name << ", "
                       << quelm::CsvBarReader::describe(problem) << "\n";
             return fail("nothing was written to " + file);

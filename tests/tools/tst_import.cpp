@@ -252,6 +252,51 @@ TEST(ImportLock, WaitsForAnotherWriter)
     EXPECT_EQ(storedBars(path), (std::vector<Bar>{stored, next1, next2}));
 }
 
+struct Meanwhile
+{
+    const char *name;
+    Bar added; // by another writer while the import waits for the lock
+    std::string where;
+    std::string reason;
+};
+
+class ChecksAgainWithTheLock : public testing::TestWithParam<Meanwhile>
+{
+};
+
+// Bars another writer adds while the import waits count as the file's: the import checks its
+// input against them again once it has the lock, and writes nothing when it no longer fits.
+TEST_P(ChecksAgainWithTheLock, AndWritesNothing)
+{
+    ScratchFolder scratch;
+    const auto path = makeDataFile(scratch.path(), 3, {stored});
+    writeAll(scratch.path() / "in.csv", header + line1 + "\n" + line2 + "\n");
+    std::optional<DataFile> writer = DataFile::open(path, DataFile::Mode::Exclusive);
+    Child::Streams streams;
+    streams.input = scratch.path() / "in.csv";
+    Child import({importer, path.string()}, streams, scratch.path());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!contains(import.err(), "waiting") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    writer->appendBars(std::span(&GetParam().added, 1));
+    writer.reset();
+    EXPECT_EQ(import.wait(), 1);
+    EXPECT_TRUE(contains(import.err(), GetParam().where + ": " + GetParam().reason))
+        << import.err();
+    EXPECT_EQ(storedBars(path), (std::vector<Bar>{stored, GetParam().added}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ChecksAgainWithTheLock,
+    testing::Values(Meanwhile{"LaterBar", next2, "line 2, column 1 (time)",
+                              "its time is not after the file's last bar"},
+                    Meanwhile{"LastRoom",
+                              {stored.timeMs + 1, 1, 1, 1, 1, 1},
+                              "line 3",
+                              "the file has room for 1 more bar, and this is one more"}),
+    [](const testing::TestParamInfo<Meanwhile> &row) { return row.param.name; });
+
 // The window's store holds the file open: the import adds its bars, and the store's close later
 // keeps them and marks the file closed.
 TEST(ImportLock, IntoAFileTheWindowHoldsOpen)
