@@ -15,7 +15,7 @@ BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_enable_random_interleaving=t
 BENCH_BUILD = cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUELM_BENCH=ON && \
 	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target quelm-bench
 
-.PHONY: deps configure build run test test-windows package bench bench-smoke
+.PHONY: deps configure build run test test-windows package bench bench-smoke bench-csv
 
 deps:
 	tools/install-deps
@@ -54,3 +54,10 @@ bench: deps
 bench-smoke: deps
 	$(BENCH_BUILD)
 	cd $(BENCH_DIR) && bench/quelm-bench --benchmark_min_time=0.001
+
+# Importing and exporting a CSV of 10^6 bars with the commands, against pandas on the same CSV
+# (Debian's python3, which has pandas).
+bench-csv: deps
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUELM_BENCH=ON && \
+	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target quelm-import quelm-export
+	/usr/bin/python3 bench/csv-vs-pandas.py --bin $(BENCH_DIR)/datafile --folder $(BENCH_DIR)

@@ -1,4 +1,5 @@
 #include "benchmarks.h"
+#include "bulkbench.h"
 #include "figurereporter.h"
 #include "figures.h"
 
@@ -56,10 +57,12 @@ int main(int argc, char *argv[])
         quelm::bench::registerWholeRun(places.back());
     }
     quelm::bench::registerConversions();
+    quelm::bench::registerBulk(places);
 
     quelm::bench::FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     quelm::bench::printFigures(reporter, places, std::cout);
+    quelm::bench::printBulkFigures(reporter, places, std::cout);
     benchmark::Shutdown();
     if (reporter.failures() > 0) {
         std::cerr << "quelm-bench: " << reporter.failures() << " benchmark runs failed.\n";

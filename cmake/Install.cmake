@@ -27,3 +27,12 @@ if(UNIX AND NOT APPLE)
     install(FILES ${PROJECT_BINARY_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
 endif()
+
+# The commands that move bars between data files and CSV or JSON Lines.
+install(TARGETS quelm-import quelm-export RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(UNIX AND NOT APPLE)
+  foreach(page quelm-import quelm-export)
+    quelm_gzip(${PROJECT_SOURCE_DIR}/resources/man/${page}.1 ${PROJECT_BINARY_DIR}/${page}.1.gz)
+    install(FILES ${PROJECT_BINARY_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
+endif()

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
+#include <vector>
 
 namespace quelm {
 
@@ -17,7 +19,11 @@ public:
     enum class Mode
     {
         ReadOnly,
-        ReadWrite
+        ReadWrite,
+        // ReadWrite, and holds the writers' lock until the file is closed, so that no other
+        // writer that takes it (an import, the store marking the file closed) runs meanwhile.
+        // Opening throws DataFileError with EWOULDBLOCK while another holds it.
+        Exclusive
     };
 
     // Opens and validates the file at `path`; throws DataFileError saying why it cannot.
@@ -36,12 +42,22 @@ public:
     // Stores `bar` after the last one and counts it in the header; throws DataFileError when
     // the file is full or was opened ReadOnly. The record goes first, the count after it.
     void appendBar(const Bar &bar);
+    // Bars `first` to `first + count - 1` in one read; throws DataFileError unless all of them
+    // are stored.
+    std::vector<Bar> readBars(std::uint64_t first, std::uint64_t count) const;
+    // The same into `bars`, as many as it holds.
+    void readBars(std::uint64_t first, std::span<Bar> bars) const;
+    // Stores `bars` after the last one with one write, then counts them all with one header
+    // update, so that a crash in between leaves none of them counted. Throws DataFileError,
+    // having stored nothing, when they do not all fit or the file was opened ReadOnly.
+    void appendBars(std::span<const Bar> bars);
     // Flushes appended bars and the header to the disk; nothing to do when opened ReadOnly.
     void flush();
 
 private:
     DataFile(FileSystemCalls &calls, std::filesystem::path path, FileHandle file, Mode mode,
              const DataFileHeader &header);
+    void writeBars(const std::string &what, std::span<const Bar> bars);
     [[noreturn]] void fail(const std::string &what, const std::string &reason, int error = 0) const;
 
     FileSystemCalls *m_calls;

@@ -3,6 +3,7 @@
 #include "datafileerror.h"
 #include "datafileformat.h"
 #include "errortext.h"
+#include "filelock.h"
 
 #include <cerrno>
 #include <chrono>
@@ -336,9 +337,12 @@ int DataFileStore::createTemporary(std::int32_t fileNumber, std::filesystem::pat
 }
 
 // Rewrites the header as it now stands on disk, so that bars another program appended stay
-// counted, with the state set to closed cleanly.
+// counted, with the state set to closed cleanly. It waits for the writers' lock, which an import
+// holds only while it writes, so that neither undoes the other's header; the lock goes with the
+// handle. A file system without locks still gets its file closed.
 int DataFileStore::markClosed(FileHandle &file)
 {
+    (void)lockFile(file.get(), LockKind::Exclusive);
     HeaderBytes bytes{};
     if (const int error = m_calls.readAt(file.get(), 0, bytes.data(), bytes.size())) {
         return error;

@@ -3,7 +3,7 @@
 // Opens a file for quelm-inspect without ever waiting, refuses anything that is not a regular
 // file, and hands the open file to DataFile::open, so that the file checked is the file read.
 
-#include "filesystemcalls.h"
+#include "forwardingfilesystemcalls.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -113,14 +113,14 @@ inline OpenedFile openForReading(const std::filesystem::path &path)
 
 // Gives DataFile::open a file that is already open: openExisting hands it over, once, and every
 // other call goes to the system's own. Must outlive the DataFile opened through it.
-class HandedOverFile final : public FileSystemCalls
+class HandedOverFile final : public ForwardingFileSystemCalls
 {
 public:
     explicit HandedOverFile(Handle file) : m_file(file) {}
     ~HandedOverFile() override
     {
         if (m_file != invalidHandle) {
-            m_system.close(m_file);
+            target().close(m_file);
         }
     }
     HandedOverFile(const HandedOverFile &) = delete;
@@ -135,59 +135,7 @@ public:
         return 0;
     }
 
-    int makeDirectory(const std::filesystem::path &path) override
-    {
-        return m_system.makeDirectory(path);
-    }
-    int removeDirectory(const std::filesystem::path &path) override
-    {
-        return m_system.removeDirectory(path);
-    }
-    int openDirectory(const std::filesystem::path &path, Handle &directory) override
-    {
-        return m_system.openDirectory(path, directory);
-    }
-    int createUnnamed(const std::filesystem::path &directory, Handle &file) override
-    {
-        return m_system.createUnnamed(directory, file);
-    }
-    int createNew(const std::filesystem::path &path, Handle &file) override
-    {
-        return m_system.createNew(path, file);
-    }
-    int reserve(Handle file, std::uint64_t size) override { return m_system.reserve(file, size); }
-    int writeAt(Handle file, std::uint64_t offset, const void *data, std::size_t size) override
-    {
-        return m_system.writeAt(file, offset, data, size);
-    }
-    int readAt(Handle file, std::uint64_t offset, void *data, std::size_t size) override
-    {
-        return m_system.readAt(file, offset, data, size);
-    }
-    int fileSize(Handle file, std::uint64_t &size) override
-    {
-        return m_system.fileSize(file, size);
-    }
-    int syncData(Handle file) override { return m_system.syncData(file); }
-    int linkUnnamed(Handle file, const std::filesystem::path &target) override
-    {
-        return m_system.linkUnnamed(file, target);
-    }
-    int renameNoReplace(Handle &file, const std::filesystem::path &from,
-                        const std::filesystem::path &to) override
-    {
-        return m_system.renameNoReplace(file, from, to);
-    }
-    int removeFile(const std::filesystem::path &path) override { return m_system.removeFile(path); }
-    int syncDirectory(Handle directory) override { return m_system.syncDirectory(directory); }
-    int close(Handle handle) override { return m_system.close(handle); }
-    int freeSpace(const std::filesystem::path &path, std::uint64_t &bytes) override
-    {
-        return m_system.freeSpace(path, bytes);
-    }
-
 private:
-    FileSystemCalls &m_system = systemFileCalls();
     Handle m_file;
 };
 

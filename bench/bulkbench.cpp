@@ -1,0 +1,218 @@
+#include "bulkbench.h"
+
+#include "comparison.h"
+#include "datafile.h"
+#include "datafilestore.h"
+#include "scratchfolder.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/mman.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace quelm::bench {
+namespace {
+
+constexpr std::int32_t bulkBars = 10'000'000;
+constexpr std::size_t recordBytes = std::size_t{48} * bulkBars;
+constexpr std::uint64_t recordsAt = 64;
+
+[[noreturn]] void fail(const char *call, int error)
+{
+    throw std::system_error(error, std::generic_category(), call);
+}
+
+int openFile(const std::filesystem::path &path, int flags)
+{
+    const int file = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    if (file < 0) {
+        fail("open", errno);
+    }
+    return file;
+}
+
+template <typename Call> double timed(Call call)
+{
+    const auto start = std::chrono::steady_clock::now();
+    call();
+    return secondsSince(start);
+}
+
+const std::vector<Bar> &barsToWrite()
+{
+    static const std::vector<Bar> bars = [] {
+        std::vector<Bar> made(bulkBars);
+        for (std::size_t i = 0; i < made.size(); ++i) {
+            const double price = 100.0 + static_cast<double>(i % 1000) / 8;
+            made[i] = {static_cast<std::int64_t>(i) * 60'000,
+                       price,
+                       price + 1,
+                       price - 1,
+                       price,
+                       static_cast<double>(i % 50)};
+        }
+        return made;
+    }();
+    return bars;
+}
+
+// A data file of the store with room for bulkBars, in a folder of its own under `base`.
+std::filesystem::path madeFile(const std::filesystem::path &base)
+{
+    DataFileStore store(base);
+    std::int32_t number = 1, capacity = bulkBars;
+    store.CreateDataFile(number, capacity);
+    store.CloseDataFile(number);
+    return *store.filePath(1);
+}
+
+void append(benchmark::State &state, const Place &place)
+{
+    ScratchFolder scratch(place.folder);
+    const std::vector<Bar> &bars = barsToWrite();
+    int made = 0;
+    const Way ours{"", [&] {
+                       const auto base = scratch.path() / ("ours" + std::to_string(made++));
+                       double seconds = 0;
+                       {
+                           DataFile file =
+                               DataFile::open(madeFile(base), DataFile::Mode::ReadWrite);
+                           seconds = timed([&] { file.appendBars(bars); });
+                       }
+                       std::filesystem::remove_all(base);
+                       return seconds;
+                   }};
+    // Into a file the store made as well: how the file was made and flushed changes how fast
+    // the file system takes writes into it.
+    const Way bare{"pwrite_us", [&] {
+                       const auto base = scratch.path() / ("bare" + std::to_string(made++));
+                       const int file = openFile(madeFile(base), O_RDWR);
+                       // As DataFile::open does: the header's page is then in memory for both.
+                       char header[64];
+                       if (::pread(file, header, sizeof header, 0) != sizeof header) {
+                           fail("pread", EIO);
+                       }
+                       const double seconds = timed([&] {
+                           const char *bytes = reinterpret_cast<const char *>(bars.data());
+                           for (std::size_t done = 0; done < recordBytes;) {
+                               const ssize_t wrote =
+                                   ::pwrite(file, bytes + done, recordBytes - done,
+                                            static_cast<off_t>(recordsAt + done));
+                               if (wrote < 0) {
+                                   fail("pwrite", errno);
+                               }
+                               done += static_cast<std::size_t>(wrote);
+                           }
+                       });
+                       ::close(file);
+                       std::filesystem::remove_all(base);
+                       return seconds;
+                   }};
+    compareWays(state, {ours, bare});
+}
+
+void read(benchmark::State &state, const Place &place)
+{
+    ScratchFolder scratch(place.folder);
+    const auto path = madeFile(scratch.path() / "filled");
+    DataFile::open(path, DataFile::Mode::ReadWrite).appendBars(barsToWrite());
+    std::vector<Bar> into(bulkBars);
+    char *const buffer = reinterpret_cast<char *>(into.data());
+    const DataFile file = DataFile::open(path);
+    const int fd = openFile(path, O_RDONLY);
+    const Way ours{"", [&] { return timed([&] { file.readBars(0, into); }); }};
+    const Way bare{"pread_us", [&] {
+                       return timed([&] {
+                           for (std::size_t done = 0; done < recordBytes;) {
+                               const ssize_t got = ::pread(fd, buffer + done, recordBytes - done,
+                                                           static_cast<off_t>(recordsAt + done));
+                               if (got <= 0) {
+                                   fail("pread", got < 0 ? errno : EIO);
+                               }
+                               done += static_cast<std::size_t>(got);
+                           }
+                       });
+                   }};
+    const Way mapped{"mmap_us", [&] {
+                         return timed([&] {
+                             const std::size_t length = recordsAt + recordBytes;
+                             void *map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
+                             if (map == MAP_FAILED) {
+                                 fail("mmap", errno);
+                             }
+                             std::memcpy(buffer, static_cast<char *>(map) + recordsAt, recordBytes);
+                             ::munmap(map, length);
+                         });
+                     }};
+    compareWays(state, {ours, bare, mapped});
+    ::close(fd);
+}
+
+std::string format(const char *pattern, double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+std::string verdict(double ratio)
+{
+    return ratio <= 1.2 ? "holds" : "MISSED";
+}
+
+} // namespace
+
+// Each way goes first as often as the others: the first write after a benchmark removed its
+// files pays for the file system catching up.
+void registerBulk(const std::vector<Place> &places)
+{
+    for (const Place &place : places) {
+        benchmark::RegisterBenchmark(("bulk_append/" + place.name).c_str(), append, place)
+            ->UseManualTime()
+            ->Iterations(4)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("bulk_read/" + place.name).c_str(), read, place)
+            ->UseManualTime()
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
+void printBulkFigures(const FigureReporter &results, const std::vector<Place> &places,
+                      std::ostream &out)
+{
+    out << "Bulk bars: 10^7 bars (480 MB) in one call into or from a file the store made, warm "
+           "page cache, no flush, against bare calls on the same kind of file\n";
+    for (const Place &place : places) {
+        const std::string append = "bulk_append/" + place.name;
+        const std::string read = "bulk_read/" + place.name;
+        const auto ours = results.medianNs(append);
+        const auto pwrite = results.counter(append, "pwrite_us");
+        const auto toPwrite = results.medianRatio(append, "pwrite_us");
+        if (ours && pwrite && toPwrite) {
+            out << "  " << place.name << " (" << fileSystemName(place.folder) << "): appendBars "
+                << format("%.1f ms", *ours / 1e6) << ", pwrite " << format("%.1f ms", *pwrite / 1e3)
+                << "; appendBars / pwrite = " << format("%.2f", *toPwrite)
+                << " (goal <= 1.2: " << verdict(*toPwrite) << ")\n";
+        }
+        const auto reading = results.medianNs(read);
+        const auto pread = results.counter(read, "pread_us");
+        const auto mapped = results.counter(read, "mmap_us");
+        const auto toPread = results.medianRatio(read, "pread_us");
+        if (reading && pread && mapped && toPread) {
+            out << "  " << place.name << " (" << fileSystemName(place.folder) << "): readBars "
+                << format("%.1f ms", *reading / 1e6) << ", pread "
+                << format("%.1f ms", *pread / 1e3) << ", mmap + copy "
+                << format("%.1f ms", *mapped / 1e3)
+                << "; readBars / pread = " << format("%.2f", *toPread)
+                << " (goal <= 1.2: " << verdict(*toPread)
+                << "), mmap + copy / pread = " << format("%.2f", *mapped / *pread) << "\n";
+        }
+    }
+}
+
+} // namespace quelm::bench

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "benchmarks.h"
+#include "figurereporter.h"
+
+#include <ostream>
+#include <vector>
+
+namespace quelm::bench {
+
+// 10^7 bars appended to and read from a data file in one call each, against bare pwrite and
+// pread (and, for reading, a memory map) of the same bytes in the same place.
+void registerBulk(const std::vector<Place> &places);
+void printBulkFigures(const FigureReporter &results, const std::vector<Place> &places,
+                      std::ostream &out);
+
+} // namespace quelm::bench

@@ -1,0 +1,171 @@
+// Times and numbers as text, both ways.
+
+#include "bartext.h"
+
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <limits>
+
+using namespace quelm;
+
+namespace {
+
+std::string timeText(std::int64_t ms)
+{
+    char text[bartext::maxTimeLength];
+    return std::string(text, bartext::writeTime(text, ms));
+}
+
+struct TimeRow
+{
+    const char *text;
+    std::int64_t ms;
+};
+
+class ReadsTimes : public testing::TestWithParam<TimeRow>
+{
+};
+
+struct BadRow
+{
+    const char *text;
+    const char *reason;
+};
+
+class RefusesTimes : public testing::TestWithParam<BadRow>
+{
+};
+
+class RefusesNumbers : public testing::TestWithParam<BadRow>
+{
+};
+
+constexpr std::int64_t int64Min = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t int64Max = std::numeric_limits<std::int64_t>::max();
+
+} // namespace
+
+TEST_P(ReadsTimes, AsMilliseconds)
+{
+    std::int64_t ms = 0;
+    EXPECT_EQ(bartext::readTime(GetParam().text, ms), "");
+    EXPECT_EQ(ms, GetParam().ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReadsTimes,
+    testing::Values(TimeRow{"2026-12-07T06:01:02.345Z", 1'796'623'262'345},
+                    TimeRow{"2026-12-07 06:01:02.345", 1'796'623'262'345},
+                    TimeRow{"2026-12-07T06:01:02.345+00:00", 1'796'623'262'345},
+                    TimeRow{"2026-12-07T07:31:02.345+01:30", 1'796'623'262'345},
+                    TimeRow{"2026-12-07T01:01:02.345-0500", 1'796'623'262'345},
+                    TimeRow{"2026-12-07T06:01:02.345000", 1'796'623'262'345},
+                    TimeRow{"2026-12-07T06:01:02.3Z", 1'796'623'262'300},
+                    TimeRow{"2026-12-07T06:01Z", 1'796'623'260'000},
+                    TimeRow{"2026-12-07", 1'796'601'600'000},
+                    TimeRow{"2024-02-29T00:00:00Z", 1'709'164'800'000},
+                    TimeRow{"1969-12-31T23:59:59.999Z", -1}, TimeRow{"1970-01-01T00:00:00.000Z", 0},
+                    TimeRow{"1796623262345", 1'796'623'262'345}, TimeRow{"-1", -1},
+                    TimeRow{"-9223372036854775808", int64Min},
+                    TimeRow{"-292275055-05-16T16:47:04.192Z", int64Min},
+                    TimeRow{"+292278994-08-17T07:12:55.807Z", int64Max},
+                    TimeRow{"-0001-12-31T00:00:00Z", -62'167'305'600'000}));
+
+TEST_P(RefusesTimes, SayingWhy)
+{
+    std::int64_t ms = 7;
+    const std::string why = bartext::readTime(GetParam().text, ms);
+    EXPECT_NE(why.find(GetParam().reason), std::string::npos) << why;
+    EXPECT_EQ(ms, 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefusesTimes,
+    testing::Values(
+        BadRow{"", "empty"}, BadRow{"-", "is not a time"}, BadRow{"yesterday", "is not a time"},
+        BadRow{"2026-12-07T06:01:02.345Q", "is not a time"}, BadRow{"2026-12-7", "is not a time"},
+        BadRow{"26-12-07", "is not a time"}, BadRow{"12026-12-07", "is not a time"},
+        BadRow{"2026-12-07T6:01", "is not a time"}, BadRow{"2026-12-07T06:01:02.", "is not a time"},
+        BadRow{"2026-02-29", "is not a date of the calendar"},
+        BadRow{"2026-13-01", "is not a date of the calendar"},
+        BadRow{"2026-12-00", "is not a date of the calendar"},
+        BadRow{"2026-12-07T24:00:00Z", "is not a time of day"},
+        BadRow{"2026-12-07T06:60:00Z", "is not a time of day"},
+        BadRow{"2026-12-07T06:01:02.3456Z", "finer than a millisecond"},
+        BadRow{"9223372036854775808", "too far from 1970"},
+        BadRow{"+292278994-08-17T07:12:55.808Z", "too far from 1970"},
+        BadRow{"-292275055-05-16T16:47:04.191Z", "too far from 1970"}));
+
+// Every 64-bit time has a text that reads back to it, with four-digit years as they are.
+TEST(Times, WriteAndReadBack)
+{
+    EXPECT_EQ(timeText(1'796'623'262'345), "2026-12-07T06:01:02.345Z");
+    EXPECT_EQ(timeText(-1), "1969-12-31T23:59:59.999Z");
+    EXPECT_EQ(timeText(253'402'300'799'999), "9999-12-31T23:59:59.999Z");
+    EXPECT_EQ(timeText(253'402'300'800'000), "+10000-01-01T00:00:00.000Z");
+    EXPECT_EQ(timeText(-62'167'219'200'001), "-0001-12-31T23:59:59.999Z");
+    for (const std::int64_t ms : {int64Min, int64Min + 1, std::int64_t{-86'400'001},
+                                  std::int64_t{0}, std::int64_t{951'782'400'000}, int64Max}) {
+        std::int64_t back = 0;
+        EXPECT_EQ(bartext::readTime(timeText(ms), back), "") << timeText(ms);
+        EXPECT_EQ(back, ms) << timeText(ms);
+    }
+}
+
+TEST_P(RefusesNumbers, SayingWhy)
+{
+    double value = 7;
+    const std::string why = bartext::readNumber(GetParam().text, value);
+    EXPECT_NE(why.find(GetParam().reason), std::string::npos) << why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefusesNumbers,
+    testing::Values(BadRow{"", "empty"}, BadRow{"abc", "is not a number"},
+                    BadRow{"1.5x", "is not a number"}, BadRow{"+-1", "is not a number"},
+                    BadRow{"0x10", "is not a number"}, BadRow{"1,5", "is not a number"},
+                    BadRow{"inf", "is not a finite number"},
+                    BadRow{"-infinity", "is not a finite number"},
+                    BadRow{"nan", "is not a finite number"}, BadRow{"1e999", "out of the range"}));
+
+// The shortest text of a double reads back to the very same bits.
+TEST(Numbers, WriteShortestAndReadBackBitForBit)
+{
+    const double values[] = {0.1,
+                             -0.0,
+                             0.0,
+                             1e308,
+                             std::numeric_limits<double>::max(),
+                             std::numeric_limits<double>::denorm_min(),
+                             -std::numeric_limits<double>::denorm_min() * 3,
+                             std::numeric_limits<double>::min(),
+                             1.0 / 3,
+                             123456789.125};
+    for (const double value : values) {
+        char text[bartext::maxNumberLength];
+        const std::string written(text, bartext::writeNumber(text, value));
+        double back = 1;
+        ASSERT_EQ(bartext::readNumber(written, back), "") << written;
+        EXPECT_EQ(std::memcmp(&back, &value, sizeof value), 0) << written;
+    }
+    char text[bartext::maxNumberLength];
+    EXPECT_EQ(std::string(text, bartext::writeNumber(text, 0.1)), "0.1");
+    double plus = 0;
+    EXPECT_EQ(bartext::readNumber("+2.5", plus), "");
+    EXPECT_EQ(plus, 2.5);
+}
+
+TEST(Lines, CsvAndJson)
+{
+    const Bar bar{1'796'623'262'345, 1.5, 2, -0.0, 0.1, std::nan("")};
+    char text[bartext::maxLineLength];
+    EXPECT_EQ(std::string(text, bartext::writeCsvLine(text, bar)),
+              "2026-12-07T06:01:02.345Z,1.5,2,-0,0.1,nan\n");
+    EXPECT_EQ(std::string(text, bartext::writeJsonLine(text, bar)),
+              "{\"time\":\"2026-12-07T06:01:02.345Z\",\"open\":1.5,\"high\":2,\"low\":-0,"
+              "\"close\":0.1,\"volume\":null}\n");
+    const double most = -std::numeric_limits<double>::denorm_min();
+    const Bar longest{std::numeric_limits<std::int64_t>::min(), most, most, most, most, most};
+    EXPECT_LT(bartext::writeJsonLine(text, longest) - text, std::ptrdiff_t{200});
+}
