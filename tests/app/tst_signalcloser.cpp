@@ -10,20 +10,8 @@
 #include <QTest>
 #include <QTimer>
 #include <csignal>
-#include <numeric>
 
 using quelm::frmQuelm;
-
-namespace {
-
-std::vector<std::int32_t> oneTo(int last)
-{
-    std::vector<std::int32_t> numbers(static_cast<std::size_t>(last));
-    std::iota(numbers.begin(), numbers.end(), 1);
-    return numbers;
-}
-
-} // namespace
 
 class TestSignalCloser : public QObject
 {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <set>
 #include <string>
 #include <vector>
@@ -76,3 +77,11 @@ public:
 private:
     std::shared_ptr<ComponentLog> m_log;
 };
+
+// The file numbers 1 to `last`, in the order the window releases them.
+inline std::vector<std::int32_t> oneTo(int last)
+{
+    std::vector<std::int32_t> numbers(static_cast<std::size_t>(last));
+    std::iota(numbers.begin(), numbers.end(), 1);
+    return numbers;
+}

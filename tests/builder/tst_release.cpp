@@ -8,20 +8,8 @@
 #include <QTimer>
 #include <QWindow>
 #include <limits>
-#include <numeric>
 
 using quelm::frmQuelm;
-
-namespace {
-
-std::vector<std::int32_t> oneTo(int last)
-{
-    std::vector<std::int32_t> numbers(static_cast<std::size_t>(last));
-    std::iota(numbers.begin(), numbers.end(), 1);
-    return numbers;
-}
-
-} // namespace
 
 class TestRelease : public QObject
 {
