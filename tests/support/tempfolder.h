@@ -1,13 +1,8 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
-#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 // What every test folder shares: a temporary folder of its own, and whole files read and
 // written as bytes.
@@ -17,25 +12,8 @@ namespace testsupport {
 class TempFolder
 {
 public:
-    TempFolder()
-    {
-        std::random_device device;
-        std::mt19937_64 random(device());
-        const auto base = std::filesystem::temp_directory_path();
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            auto candidate = base / ("quelm-test-" + std::to_string(random()));
-            if (std::filesystem::create_directory(candidate)) {
-                m_path = candidate;
-                return;
-            }
-        }
-        throw std::runtime_error("no temporary folder could be made");
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
+    TempFolder();
+    ~TempFolder();
     TempFolder(const TempFolder &) = delete;
     TempFolder &operator=(const TempFolder &) = delete;
 
@@ -45,16 +23,7 @@ private:
     std::filesystem::path m_path;
 };
 
-inline std::string contents(const std::filesystem::path &path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-inline void write(const std::filesystem::path &path, std::string_view bytes)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+std::string contents(const std::filesystem::path &path);
+void write(const std::filesystem::path &path, std::string_view bytes);
 
 } // namespace testsupport
