@@ -72,6 +72,51 @@ int lastError()
     return errorFrom(GetLastError());
 }
 
+// Whether a name in `path` is longer than its volume takes (255 on NTFS, FAT and exFAT).
+bool nameTooLong(const std::wstring &path)
+{
+    DWORD longest = 255;
+    std::wstring volume(path.size() + 1, L'\0');
+    if (GetVolumePathNameW(path.c_str(), volume.data(), static_cast<DWORD>(volume.size()))) {
+        GetVolumeInformationW(volume.c_str(), nullptr, 0, nullptr, &longest, nullptr, nullptr, 0);
+    }
+    const std::filesystem::path names = std::filesystem::path(path).relative_path();
+    return std::any_of(names.begin(), names.end(), [&](const std::filesystem::path &name) {
+        return name.native().size() > longest;
+    });
+}
+
+// Whether a file stands where a folder on the path to `path` should be.
+bool fileInTheWay(const std::wstring &path)
+{
+    for (auto folder = std::filesystem::path(path).parent_path(); folder.has_relative_path();
+         folder = folder.parent_path()) {
+        const DWORD attributes = GetFileAttributesW(folder.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        }
+    }
+    return false;
+}
+
+// The error of a failed call on `path`. Windows says a path is not found (or, for some file
+// systems, that a name is invalid) where POSIX says what is in the way: a name too long, or a
+// file where a folder should be. The user is told the same on both.
+int pathError(const std::wstring &path)
+{
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        error == ERROR_INVALID_NAME) {
+        if (nameTooLong(path)) {
+            return ENAMETOOLONG;
+        }
+        if (error == ERROR_PATH_NOT_FOUND && fileInTheWay(path)) {
+            return ENOTDIR;
+        }
+    }
+    return errorFrom(error);
+}
+
 // Errors that say a file system or a filter driver does not do what was asked, as opposed
 // to failing at it.
 bool notSupported(DWORD error)
@@ -167,7 +212,8 @@ class WindowsFileSystemCalls final : public FileSystemCalls
 public:
     int makeDirectory(const std::filesystem::path &path) override
     {
-        return CreateDirectoryW(systemPath(path).c_str(), nullptr) ? 0 : lastError();
+        const std::wstring folder = systemPath(path);
+        return CreateDirectoryW(folder.c_str(), nullptr) ? 0 : pathError(folder);
     }
 
     int removeDirectory(const std::filesystem::path &path) override
@@ -353,11 +399,12 @@ private:
                         DWORD flags, Handle &handle)
     {
         // Others may read, write, rename and delete while we hold the file open.
-        const HANDLE opened = CreateFileW(systemPath(path).c_str(), access,
+        const std::wstring name = systemPath(path);
+        const HANDLE opened = CreateFileW(name.c_str(), access,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, disposition, flags, nullptr);
         if (opened == INVALID_HANDLE_VALUE) {
-            return lastError();
+            return pathError(name);
         }
         handle = reinterpret_cast<Handle>(opened);
         return 0;

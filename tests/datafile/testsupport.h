@@ -4,6 +4,7 @@
 #include "datafilestore.h"
 #include "errortext.h"
 #include "faultyfilesystemcalls.h"
+#include "tempfolder.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,13 +12,10 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <ostream>
-#include <random>
 #include <regex>
 #include <string>
 #include <string_view>
@@ -27,38 +25,6 @@
 // What the data file tests share: a temporary folder per test, a look at what is on disk, and
 // short ways to make and close files and to catch the message of a failure.
 namespace testsupport {
-
-// A new empty folder under the system's temporary folder, removed with all it holds.
-class TempFolder
-{
-public:
-    TempFolder()
-    {
-        std::random_device device;
-        std::mt19937_64 random(device());
-        const auto base = std::filesystem::temp_directory_path();
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            auto candidate = base / ("quelm-test-" + std::to_string(random()));
-            if (std::filesystem::create_directory(candidate)) {
-                m_path = candidate;
-                return;
-            }
-        }
-        throw std::runtime_error("no temporary folder could be made");
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    TempFolder(const TempFolder &) = delete;
-    TempFolder &operator=(const TempFolder &) = delete;
-
-    const std::filesystem::path &path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 // A test with a fresh temporary folder of its own.
 class FolderTest : public ::testing::Test
@@ -72,6 +38,14 @@ template <typename Row> class FolderTestWithRows : public ::testing::TestWithPar
 protected:
     TempFolder folder;
 };
+
+// Windows has no nameless files: there the store always makes a file under a temporary name
+// and renames it, and never gives a nameless file its name.
+#ifdef _WIN32
+inline constexpr bool systemHasNamelessFiles = false;
+#else
+inline constexpr bool systemHasNamelessFiles = true;
+#endif
 
 // A store in the test's folder on counted system calls that a test can make fail; without
 // nameless files it takes the path of a temporary name and a rename.
@@ -143,18 +117,6 @@ inline std::vector<std::string> tree(const std::filesystem::path &root)
     }
     std::sort(entries.begin(), entries.end());
     return entries;
-}
-
-inline std::string contents(const std::filesystem::path &path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-inline void write(const std::filesystem::path &path, std::string_view bytes)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // Every file under `root` with its bytes; folders map to "".

@@ -227,6 +227,7 @@ struct UnusableRootRow : Row
     std::string blocked; // the folder the file stands in for, or "" for the reason below
     std::string reason;
     int error;
+    const char *notOnWindows; // why Windows cannot show it, when it cannot
 };
 
 class UnusableRoot : public FolderTestWithRows<UnusableRootRow>
@@ -251,6 +252,11 @@ const std::string tooLong = "a name in the path is too long for the file system"
 TEST_P(UnusableRoot, IsRefusedWithTheReason)
 {
     const UnusableRootRow &row = GetParam();
+#ifdef _WIN32
+    if (row.notOnWindows) {
+        GTEST_SKIP() << row.notOnWindows;
+    }
+#endif
     if (!row.blocker.empty()) {
         write(folder.path() / row.blocker, "not a folder");
     }
@@ -267,12 +273,17 @@ TEST_P(UnusableRoot, IsRefusedWithTheReason)
 
 INSTANTIATE_TEST_SUITE_P(
     DataFileStore, UnusableRoot,
-    ::testing::Values(
-        UnusableRootRow{"a file where the root should be", "Quelm", "Quelm", "Quelm", "", ENOTDIR},
-        UnusableRootRow{"a file where a parent should be", "data", "data/Quelm", "data", "",
-                        ENOTDIR},
-        UnusableRootRow{"a name too long", "", std::string(300, 'n'), "", tooLong, ENAMETOOLONG},
-        UnusableRootRow{"a path too long", "", deepPath(), "", tooLong, ENAMETOOLONG}),
+    ::testing::Values(UnusableRootRow{"a file where the root should be", "Quelm", "Quelm", "Quelm",
+                                      "", ENOTDIR, nullptr},
+                      UnusableRootRow{"a file where a parent should be", "data", "data/Quelm",
+                                      "data", "", ENOTDIR, nullptr},
+                      UnusableRootRow{"a name too long", "", std::string(300, 'n'), "", tooLong,
+                                      ENAMETOOLONG, nullptr},
+                      UnusableRootRow{
+                          "a path too long", "", deepPath(), "", tooLong, ENAMETOOLONG,
+                          "Windows takes paths of up to 32767 characters, so this one is not too "
+                          "long there (LongPath in tst_windows makes files deep down); under Wine "
+                          "the host's own limit stops it with a general failure instead"}),
     RowName());
 
 TEST_F(StoreTest, ReportsAFileWhereTheRunFolderShouldBe)

@@ -21,9 +21,11 @@ class FreshFile : public FolderTestWithRows<FreshFileRow>
 
 namespace {
 
-ProgramResult inspect(const std::vector<std::string> &arguments)
+Result inspect(const std::vector<std::string> &arguments)
 {
-    return runProgram(std::filesystem::u8path(QUELM_INSPECT), arguments);
+    std::vector<std::string> command{QUELM_INSPECT};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return run(command);
 }
 
 // One value of a flat JSON object: a string's text, or the literal as written.
@@ -139,6 +141,13 @@ std::vector<JsonObject> jsonLines(const std::string &output)
 
 using InspectTest = FolderTest;
 
+// The reports are text, their lines ending as text lines do on the system.
+#ifdef _WIN32
+const std::string lineEnd = "\r\n";
+#else
+const std::string lineEnd = "\n";
+#endif
+
 } // namespace
 
 TEST_P(FreshFile, IsReportedAsJson)
@@ -151,10 +160,11 @@ TEST_P(FreshFile, IsReportedAsJson)
     }
     const std::string path = text(*store.filePath(7));
 
-    const ProgramResult result = inspect({"--json", path});
-    EXPECT_EQ(result.exitCode, 0) << result.output;
-    const auto lines = jsonLines(result.output);
-    ASSERT_EQ(lines.size(), 1u) << result.output;
+    const Result result = inspect({"--json", path});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    const auto lines = jsonLines(result.out);
+    ASSERT_EQ(lines.size(), 1u) << result.out;
     JsonObject file = lines[0];
     EXPECT_EQ(file["file"], jsonString(path));
     EXPECT_EQ(file["valid"], jsonLiteral("true"));
@@ -162,7 +172,7 @@ TEST_P(FreshFile, IsReportedAsJson)
     EXPECT_EQ(file["capacity"], jsonLiteral(std::to_string(row.bars)));
     EXPECT_EQ(file["bars"], jsonLiteral("0"));
     EXPECT_EQ(file["state"], jsonString(row.closed ? "closed" : "open"));
-    EXPECT_EQ(file.count("error"), 0u) << result.output;
+    EXPECT_EQ(file.count("error"), 0u) << result.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Inspect, FreshFile,
@@ -180,10 +190,11 @@ TEST_F(InspectTest, ReportsDamagedAndMissingFiles)
     write(cut, bytes.substr(0, bytes.size() - 48));
     const std::string missing = text(folder.path() / "missing.qdf");
 
-    const ProgramResult result = inspect({"--json", text(good), text(cut), missing});
-    EXPECT_EQ(result.exitCode, 1);
-    auto lines = jsonLines(result.output);
-    ASSERT_EQ(lines.size(), 3u) << result.output;
+    const Result result = inspect({"--json", text(good), text(cut), missing});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "");
+    auto lines = jsonLines(result.out);
+    ASSERT_EQ(lines.size(), 3u) << result.out;
     EXPECT_EQ(lines[0]["valid"], jsonLiteral("true"));
     EXPECT_EQ(lines[1]["valid"], jsonLiteral("false"));
     EXPECT_EQ(lines[1]["number"], jsonLiteral("null"));
@@ -202,13 +213,13 @@ TEST_F(InspectTest, PrintsHeadersAsText)
     close(store, 12);
     const std::string path = text(*store.filePath(12));
 
-    const ProgramResult result = inspect({path});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.output.rfind(path + ": valid, closed cleanly\n", 0), 0u) << result.output;
-    EXPECT_NE(
-        result.output.find("  file number   12\n  capacity      250 bars\n  bars written  0\n"),
-        std::string::npos)
-        << result.output;
+    const Result result = inspect({path});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out.rfind(path + ": valid, closed cleanly" + lineEnd, 0), 0u) << result.out;
+    EXPECT_NE(result.out.find("  file number   12" + lineEnd + "  capacity      250 bars" +
+                              lineEnd + "  bars written  0" + lineEnd),
+              std::string::npos)
+        << result.out;
 }
 
 struct UsageRow : Row
@@ -223,10 +234,10 @@ class Usage : public ::testing::TestWithParam<UsageRow>
 
 TEST_P(Usage, IsExplained)
 {
-    const ProgramResult result = inspect(GetParam().arguments);
-    EXPECT_EQ(result.exitCode, GetParam().exitCode);
-    EXPECT_NE(result.output.find("Usage: quelm-inspect [--json] FILE..."), std::string::npos)
-        << result.output;
+    const Result result = inspect(GetParam().arguments);
+    EXPECT_EQ(result.status, GetParam().exitCode);
+    const std::string shown = result.out + result.err;
+    EXPECT_NE(shown.find("Usage: quelm-inspect [--json] FILE..."), std::string::npos) << shown;
 }
 
 INSTANTIATE_TEST_SUITE_P(Inspect, Usage,

@@ -9,6 +9,7 @@
 
 #ifndef _WIN32
 #include "datafilestore.h"
+#include "tempfolder.h"
 
 #include <chrono>
 #include <csignal>
@@ -18,7 +19,6 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <stdexcept>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -120,34 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// A folder of its own, removed with all it holds.
-class TempDir
-{
-public:
-    TempDir()
-    {
-        std::string name = (fs::temp_directory_path() / "quelm-inspect-XXXXXX").string();
-        if (::mkdtemp(name.data()) == nullptr) {
-            throw std::runtime_error("cannot make a temporary folder");
-        }
-        m_path = name;
-    }
-    ~TempDir() { fs::remove_all(m_path); }
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const fs::path &path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-std::string contents(const fs::path &path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using testsupport::contents;
+using testsupport::TempFolder;
 
 std::vector<std::string> lines(const std::string &text)
 {
@@ -191,7 +165,7 @@ struct Child
 Child run(const std::vector<std::string> &command, Output output = Output::File,
           bool ignoreSigpipe = false, const fs::path &input = "/dev/null")
 {
-    TempDir dir;
+    TempFolder dir;
     const fs::path outPath = dir.path() / "out";
     const fs::path errPath = dir.path() / "err";
     int outFd = -1;
@@ -274,7 +248,7 @@ class NotRegularFiles : public testing::TestWithParam<NotRegularCase>
 
 TEST_P(NotRegularFiles, AreRefusedAtOnceBetweenReportsOnTheFilesAround)
 {
-    TempDir dir;
+    TempFolder dir;
     const fs::path good = makeDataFile(dir.path(), 1);
     const fs::path thing = GetParam().make(dir.path());
 
@@ -343,7 +317,7 @@ class UnwritableOutput : public testing::TestWithParam<OutputCase>
 
 TEST_P(UnwritableOutput, FailsAloudUnlessTheReaderLeft)
 {
-    TempDir dir;
+    TempFolder dir;
     const OutputCase &row = GetParam();
     const std::vector<std::string> arguments =
         row.help ? std::vector<std::string>{"--help"}
@@ -389,7 +363,7 @@ for line in text[:-1].split('\n'):
 
 TEST(OddNames, GiveOneJsonLineEachFromWhichTheNameCanBeRecovered)
 {
-    TempDir dir;
+    TempFolder dir;
     const fs::path good = makeDataFile(dir.path(), 1);
     const std::vector<OddName> names = {
         {"quote\".qdf", true},          {"back\\slash.qdf", true},
@@ -434,7 +408,7 @@ class OddNamesAsText : public testing::TestWithParam<TextNameCase>
 
 TEST_P(OddNamesAsText, CannotFakeAReport)
 {
-    TempDir dir;
+    TempFolder dir;
     const std::string path = (dir.path() / GetParam().bytes).string();
     const std::string shown = (dir.path() / GetParam().shown).string();
 

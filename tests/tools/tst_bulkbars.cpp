@@ -1,9 +1,9 @@
 // DataFile's bulk calls and the writers' lock, on files made by the store.
 
 #include "datafile.h"
-#include "forwardingfilesystemcalls.h"
 #include "datafileerror.h"
 #include "datafilestore.h"
+#include "forwardingfilesystemcalls.h"
 #include "testsupport.h"
 
 #include <cerrno>
@@ -54,7 +54,7 @@ std::string errorOf(const std::function<void()> &action)
 
 TEST(BulkBars, AppendsAndReadsManyBarsAsTheDocumentedRecords)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const std::vector<Bar> bars = sampleBars(500);
     const auto path = makeDataFile(scratch.path(), 1000);
     {
@@ -72,7 +72,7 @@ TEST(BulkBars, AppendsAndReadsManyBarsAsTheDocumentedRecords)
     EXPECT_TRUE(file.readBars(500, 0).empty());
 
     // Byte for byte the records of the format, whatever the bars look like in memory.
-    const std::string bytes = readAll(path);
+    const std::string bytes = contents(path);
     for (std::size_t i = 0; i < bars.size(); i += 97) {
         const RecordBytes record = encodeBar(bars[i]);
         EXPECT_EQ(0, std::memcmp(bytes.data() + 64 + 48 * i, record.data(), record.size()))
@@ -94,14 +94,14 @@ class BulkRefusals : public testing::TestWithParam<Refusal>
 // A refused call says why and leaves the file as it was.
 TEST_P(BulkRefusals, LeaveTheFileAlone)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const auto path = makeDataFile(scratch.path(), 10, sampleBars(4));
-    const std::string before = readAll(path);
+    const std::string before = contents(path);
     DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite);
     const std::string message = errorOf([&] { GetParam().action(file); });
     EXPECT_NE(message.find(GetParam().reason), std::string::npos) << message;
     EXPECT_EQ(file.header().barsWritten, 4u);
-    EXPECT_EQ(readAll(path), before);
+    EXPECT_EQ(contents(path), before);
 }
 
 const std::vector<Bar> seven = sampleBars(7, 1'900'000'000'000);
@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
 // uncounted, and a good append is two writes, not one a bar.
 TEST(BulkBars, StoresRecordsBeforeCountingThem)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const auto path = makeDataFile(scratch.path(), 100, sampleBars(2));
     const std::vector<Bar> more = sampleBars(30, 1'900'000'000'000);
     RecordingCalls calls;
@@ -164,7 +164,7 @@ TEST(BulkBars, StoresRecordsBeforeCountingThem)
 
 TEST(WritersLock, OneWriterAtATime)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const auto path = makeDataFile(scratch.path(), 10);
     std::optional<DataFile> first = DataFile::open(path, DataFile::Mode::Exclusive);
     try {
@@ -185,7 +185,7 @@ TEST(WritersLock, OneWriterAtATime)
 // last count and the mark both stay.
 TEST(WritersLock, StoreClosesAfterTheWriterLetsGo)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     DataFileStore store(scratch.path());
     std::int32_t number = 3, capacity = 10;
     store.CreateDataFile(number, capacity);

@@ -1,15 +1,11 @@
-// quelm-import run as a program: what it takes, what it refuses, the lock, a kill, progress.
+// quelm-import run as a program: what it takes, what it refuses, the lock, a kill.
 
 #include "datafile.h"
 #include "datafilestore.h"
 #include "testsupport.h"
 
-#include <csignal>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace quelm;
 using namespace testsupport;
@@ -67,15 +63,15 @@ std::string goodLines(std::size_t count)
 // A bad line anywhere is named with its column, and the file stays as it was, byte for byte.
 TEST_P(RefusesBadInput, NamingLineAndColumn)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const auto path = makeDataFile(scratch.path(), 5, {stored});
-    const std::string before = readAll(path);
+    const std::string before = contents(path);
     const Result result = run({importer, path.string()}, GetParam().csv);
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(contains(result.err, "standard input, " + GetParam().where + ": ")) << result.err;
     EXPECT_TRUE(contains(result.err, GetParam().reason)) << result.err;
     EXPECT_TRUE(contains(result.err, "nothing was written to " + path.string())) << result.err;
-    EXPECT_EQ(readAll(path), before);
+    EXPECT_EQ(contents(path), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -129,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Import, CountsBadLinesBeyondThoseItNames)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const auto path = makeDataFile(scratch.path(), 5, {stored});
     std::string csv = header;
     for (int i = 0; i < 25; ++i) {
@@ -145,7 +141,7 @@ TEST(Import, CountsBadLinesBeyondThoseItNames)
 
 TEST_P(TakesOddShapes, AddingTheirBars)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const auto path = makeDataFile(scratch.path(), 5, {stored});
     const Result result = run({importer, path.string()}, GetParam().csv);
     EXPECT_EQ(result.status, 0) << result.err;
@@ -180,9 +176,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Import, ReadsANamedFile)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const auto path = makeDataFile(scratch.path(), 5, {stored});
-    writeAll(scratch.path() / "in.csv", header + line1 + "\n");
+    write(scratch.path() / "in.csv", header + line1 + "\n");
     const Result result = run({importer, path.string(), (scratch.path() / "in.csv").string()});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(storedBars(path), (std::vector<Bar>{stored, next1}));
@@ -202,9 +198,9 @@ class ImportCommandLine : public testing::TestWithParam<Usage>
 
 TEST_P(ImportCommandLine, ExitStatus)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const auto path = makeDataFile(scratch.path(), 5);
-    writeAll(scratch.path() / "damaged.qdf", "QUELMDAT but not much more");
+    write(scratch.path() / "damaged.qdf", "QUELMDAT but not much more");
     std::vector<std::string> arguments = {importer};
     for (const std::string &argument : GetParam().arguments) {
         arguments.push_back(argument == "FILE"      ? path.string()
@@ -234,17 +230,17 @@ INSTANTIATE_TEST_SUITE_P(
 // Another writer holds the lock: the import waits, writing nothing, and goes on once it is free.
 TEST(ImportLock, WaitsForAnotherWriter)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const auto path = makeDataFile(scratch.path(), 5, {stored});
-    const std::string before = readAll(path);
-    writeAll(scratch.path() / "in.csv", header + line1 + "\n" + line2 + "\n");
+    const std::string before = contents(path);
+    write(scratch.path() / "in.csv", header + line1 + "\n" + line2 + "\n");
     std::optional<DataFile> writer = DataFile::open(path, DataFile::Mode::Exclusive);
     Child::Streams streams;
     streams.input = scratch.path() / "in.csv";
     Child import({importer, path.string()}, streams, scratch.path());
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     EXPECT_TRUE(import.running());
-    EXPECT_EQ(readAll(path), before);
+    EXPECT_EQ(contents(path), before);
     EXPECT_TRUE(contains(import.err(), "waiting for another program to finish writing to"))
         << import.err();
     writer.reset();
@@ -268,9 +264,9 @@ class ChecksAgainWithTheLock : public testing::TestWithParam<Meanwhile>
 // input against them again once it has the lock, and writes nothing when it no longer fits.
 TEST_P(ChecksAgainWithTheLock, AndWritesNothing)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const auto path = makeDataFile(scratch.path(), 3, {stored});
-    writeAll(scratch.path() / "in.csv", header + line1 + "\n" + line2 + "\n");
+    write(scratch.path() / "in.csv", header + line1 + "\n" + line2 + "\n");
     std::optional<DataFile> writer = DataFile::open(path, DataFile::Mode::Exclusive);
     Child::Streams streams;
     streams.input = scratch.path() / "in.csv";
@@ -301,7 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
 // keeps them and marks the file closed.
 TEST(ImportLock, IntoAFileTheWindowHoldsOpen)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     DataFileStore store(scratch.path());
     std::int32_t number = 1, capacity = 5;
     store.CreateDataFile(number, capacity);
@@ -319,10 +315,10 @@ TEST(ImportLock, IntoAFileTheWindowHoldsOpen)
 // is stored twice.
 TEST(ImportLock, TwoAtOnce)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const std::vector<Bar> bars = sampleBars(300'000, next1.timeMs);
     const auto path = makeDataFile(scratch.path(), 600'000);
-    writeAll(scratch.path() / "in.csv", csvOf(bars));
+    write(scratch.path() / "in.csv", csvOf(bars));
     Child::Streams streams;
     streams.input = scratch.path() / "in.csv";
     Child first({importer, path.string()}, streams, scratch.path());
@@ -338,9 +334,9 @@ TEST(ImportLock, TwoAtOnce)
 // bar of its line.
 TEST(Import, KilledPartwayLeavesAValidFile)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     const std::vector<Bar> bars = sampleBars(1'000'000, next1.timeMs);
-    writeAll(scratch.path() / "in.csv", csvOf(bars));
+    write(scratch.path() / "in.csv", csvOf(bars));
     bool partway = false;
     for (int attempt = 0; attempt < 3 && !partway; ++attempt) {
         const auto path = makeDataFile(scratch.path(), 1'000'000);
@@ -351,7 +347,7 @@ TEST(Import, KilledPartwayLeavesAValidFile)
         while (import.running() && std::chrono::steady_clock::now() < deadline &&
                DataFile::open(path).header().barsWritten == 0) {
         }
-        import.kill(SIGKILL);
+        import.kill();
         import.wait();
         const std::vector<Bar> counted = storedBars(path);
         ASSERT_LE(counted.size(), bars.size());
@@ -359,50 +355,4 @@ TEST(Import, KilledPartwayLeavesAValidFile)
         partway = !counted.empty() && counted.size() < bars.size();
     }
     EXPECT_TRUE(partway) << "the import always ended before it was killed";
-}
-
-// On a terminal, a long import shows its progress on standard error; elsewhere it says nothing.
-TEST(Import, ShowsProgressOnATerminal)
-{
-    ScratchFolder scratch;
-    const std::string csv = header + goodLines(20'000);
-    for (const bool terminal : {true, false}) {
-        const auto path = makeDataFile(scratch.path(), 20'001, {stored});
-        int master = -1, slave = -1;
-        ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-        // Only the ends the child is given may reach it, or its input would never end.
-        ::fcntl(master, F_SETFD, FD_CLOEXEC);
-        ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-        int input[2];
-        ASSERT_EQ(::pipe2(input, O_CLOEXEC), 0);
-        Child::Streams streams;
-        streams.inputFd = input[0];
-        if (terminal) {
-            streams.errorFd = slave;
-        }
-        Child import({importer, path.string()}, streams, scratch.path());
-        ::close(input[0]);
-        ::close(slave);
-        // Half now and half later, so that the import runs long enough to show progress.
-        const std::size_t half = csv.find('\n', csv.size() / 2) + 1;
-        EXPECT_EQ(::write(input[1], csv.data(), half), static_cast<ssize_t>(half));
-        std::this_thread::sleep_for(std::chrono::milliseconds(900));
-        const std::size_t rest = csv.size() - half;
-        EXPECT_EQ(::write(input[1], csv.data() + half, rest), static_cast<ssize_t>(rest));
-        ::close(input[1]);
-        EXPECT_EQ(import.wait(), 0) << import.err();
-        std::string shown;
-        char chunk[4096];
-        for (ssize_t got; (got = ::read(master, chunk, sizeof chunk)) > 0;) {
-            shown.append(chunk, static_cast<std::size_t>(got));
-        }
-        ::close(master);
-        if (terminal) {
-            EXPECT_TRUE(contains(shown, "\rchecking ")) << shown;
-            EXPECT_TRUE(contains(shown, " bytes")) << shown;
-        } else {
-            EXPECT_EQ(import.err(), "");
-        }
-        EXPECT_EQ(DataFile::open(path).header().barsWritten, 20'001u);
-    }
 }

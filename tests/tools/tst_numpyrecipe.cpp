@@ -17,7 +17,7 @@ using namespace testsupport;
 
 TEST(NumpyRecipe, ReadsTheStoredBars)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     std::vector<Bar> bars = sampleBars(5);
     bars[1].low = -0.0;
     bars[1].open = 0.1;

@@ -1,0 +1,292 @@
+#include "runprogram.h"
+
+#include "tempfolder.h"
+
+#include <algorithm>
+#include <atomic>
+#include <stdexcept>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#endif
+
+namespace testsupport {
+
+namespace {
+
+std::filesystem::path outputFile(const std::filesystem::path &scratch, const char *kind)
+{
+    static std::atomic<int> made{0};
+    return scratch / ("child-" + std::to_string(made++) + kind);
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+std::wstring wide(const std::string &text)
+{
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring converted(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(),
+                        size);
+    return converted;
+}
+
+// One argument as the C runtime's parser reads it back: in double quotes, a quote escaped by
+// a backslash, and backslashes doubled only where they come before a quote.
+std::wstring quoted(const std::wstring &argument)
+{
+    std::wstring text = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        text.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        text += c;
+        backslashes = 0;
+    }
+    text.append(2 * backslashes, L'\\');
+    return text + L"\"";
+}
+
+// A handle the child inherits; the null device for an empty path.
+HANDLE openForChild(const std::filesystem::path &path, bool writing)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    const HANDLE file =
+        CreateFileW(path.empty() ? L"NUL" : path.c_str(), writing ? GENERIC_WRITE : GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                    writing ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        throw std::runtime_error("cannot open " + path.string() + " for a child process, error " +
+                                 std::to_string(GetLastError()));
+    }
+    return file;
+}
+
+HANDLE processOf(std::intptr_t process)
+{
+    return reinterpret_cast<HANDLE>(process);
+}
+
+} // namespace
+
+// Files rather than pipes carry the child's output: nothing has to read them while it runs,
+// and a child that inherits another child's handles by chance holds up no end of file.
+Child::Child(const std::vector<std::string> &arguments, const Streams &streams,
+             const std::filesystem::path &scratch)
+    : m_out(streams.output.value_or(outputFile(scratch, ".out"))),
+      m_err(streams.errorToOutput ? m_out : outputFile(scratch, ".err"))
+{
+    std::wstring command;
+    for (const std::string &argument : arguments) {
+        command += (command.empty() ? L"" : L" ") + quoted(wide(argument));
+    }
+    const HANDLE input = openForChild(streams.input, false);
+    const HANDLE output = openForChild(m_out, true);
+    const HANDLE error = streams.errorToOutput ? output : openForChild(m_err, true);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = error;
+    PROCESS_INFORMATION started = {};
+    const BOOL ok = CreateProcessW(wide(arguments.at(0)).c_str(), command.data(), nullptr, nullptr,
+                                   TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started);
+    const DWORD failure = GetLastError();
+    CloseHandle(input);
+    CloseHandle(output);
+    if (error != output) {
+        CloseHandle(error);
+    }
+    if (!ok) {
+        throw std::runtime_error("cannot start " + arguments[0] + ", error " +
+                                 std::to_string(failure));
+    }
+    CloseHandle(started.hThread);
+    m_process = reinterpret_cast<std::intptr_t>(started.hProcess);
+}
+
+Child::~Child()
+{
+    if (m_process != -1) {
+        kill();
+        wait(std::chrono::seconds(30));
+    }
+}
+
+bool Child::running()
+{
+    if (m_process == -1) {
+        return false;
+    }
+    if (WaitForSingleObject(processOf(m_process), 0) != WAIT_OBJECT_0) {
+        return true;
+    }
+    DWORD code = 0;
+    m_status = GetExitCodeProcess(processOf(m_process), &code) ? static_cast<int>(code) : -1;
+    CloseHandle(processOf(m_process));
+    m_process = -1;
+    return false;
+}
+
+int Child::wait(std::chrono::milliseconds deadline)
+{
+    if (m_process == -1) {
+        return m_status;
+    }
+    const auto ms = static_cast<DWORD>(std::max<std::int64_t>(deadline.count(), 0));
+    if (WaitForSingleObject(processOf(m_process), ms) == WAIT_OBJECT_0) {
+        running();
+        return m_status;
+    }
+    kill();
+    WaitForSingleObject(processOf(m_process), 30000);
+    CloseHandle(processOf(m_process));
+    m_process = -1;
+    m_status = -1;
+    return -1;
+}
+
+void Child::kill()
+{
+    if (m_process != -1) {
+        TerminateProcess(processOf(m_process), 137);
+    }
+}
+
+#else
+
+Child::Child(const std::vector<std::string> &arguments, const Streams &streams,
+             const std::filesystem::path &scratch)
+    : m_out(streams.output.value_or(outputFile(scratch, ".out"))),
+      m_err(streams.errorToOutput ? m_out : outputFile(scratch, ".err"))
+{
+    // Everything the child needs is ready before the fork: after it, only exec-safe calls.
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments) {
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    const std::string input = streams.input.empty() ? "/dev/null" : streams.input.string();
+    const std::string output = m_out.string();
+    const std::string error = m_err.string();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        const int in = streams.inputFd >= 0 ? streams.inputFd : ::open(input.c_str(), O_RDONLY);
+        const int out = streams.outputFd >= 0
+                            ? streams.outputFd
+                            : ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = streams.errorFd >= 0 ? streams.errorFd
+                        : streams.errorToOutput
+                            ? out
+                            : ::open(error.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+            ::dup2(err, 2) < 0) {
+            ::_exit(126);
+        }
+        ::signal(SIGPIPE, SIG_DFL);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    m_process = pid;
+}
+
+Child::~Child()
+{
+    if (m_process > 0) {
+        ::kill(static_cast<pid_t>(m_process), SIGKILL);
+        ::waitpid(static_cast<pid_t>(m_process), nullptr, 0);
+    }
+}
+
+bool Child::running()
+{
+    if (m_process <= 0) {
+        return false;
+    }
+    int status = 0;
+    if (::waitpid(static_cast<pid_t>(m_process), &status, WNOHANG) == m_process) {
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        m_process = -1;
+        return false;
+    }
+    return true;
+}
+
+int Child::wait(std::chrono::milliseconds deadline)
+{
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    while (running()) {
+        if (std::chrono::steady_clock::now() > until) {
+            ::kill(static_cast<pid_t>(m_process), SIGKILL);
+            ::waitpid(static_cast<pid_t>(m_process), nullptr, 0);
+            m_process = -1;
+            m_status = -1;
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return m_status;
+}
+
+void Child::kill()
+{
+    kill(SIGKILL);
+}
+
+void Child::kill(int signal)
+{
+    if (m_process > 0) {
+        ::kill(static_cast<pid_t>(m_process), signal);
+    }
+}
+
+#endif
+
+std::string Child::out() const
+{
+    return contents(m_out);
+}
+
+std::string Child::err() const
+{
+    return contents(m_err);
+}
+
+Result run(const std::vector<std::string> &arguments, const std::string &input,
+           std::chrono::milliseconds deadline)
+{
+    TempFolder scratch;
+    Child::Streams streams;
+    streams.input = scratch.path() / "input";
+    write(streams.input, input);
+    Child child(arguments, streams, scratch.path());
+    Result result;
+    result.status = child.wait(deadline);
+    result.out = child.out();
+    result.err = child.err();
+    return result;
+}
+
+} // namespace testsupport

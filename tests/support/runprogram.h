@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Programs run as child processes by the tests, on POSIX and on Windows alike: standard input
+// from a file, standard output and error to files, and every wait ends by a deadline.
+namespace testsupport {
+
+class Child
+{
+public:
+    struct Streams
+    {
+        std::filesystem::path input;                 // the null device when empty
+        std::optional<std::filesystem::path> output; // a file of the scratch folder otherwise
+        bool errorToOutput = false;                  // both into the output, in their order
+#ifndef _WIN32
+        int inputFd = -1;  // used instead of `input` when set
+        int outputFd = -1; // used instead of `output` when set
+        int errorFd = -1;  // used instead of a file when set
+#endif
+    };
+
+    // Starts arguments[0] (UTF-8 text) with the rest as its arguments.
+    Child(const std::vector<std::string> &arguments, const Streams &streams,
+          const std::filesystem::path &scratch);
+    // Kills it when it still runs.
+    ~Child();
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+
+    bool running();
+    // Waits at most `deadline` for it to end, and kills it then. Returns its exit status, on
+    // POSIX 128 + the signal that ended it, or -1 when it had to be killed at the deadline.
+    int wait(std::chrono::milliseconds deadline = std::chrono::seconds(60));
+    // Ends it at once, as a power cut would, without letting it finish anything.
+    void kill();
+#ifndef _WIN32
+    void kill(int signal);
+#endif
+    // What it wrote so far.
+    std::string out() const;
+    std::string err() const;
+
+private:
+    std::intptr_t m_process = -1; // a pid, or a Windows process HANDLE
+    int m_status = -1;
+    std::filesystem::path m_out;
+    std::filesystem::path m_err;
+};
+
+struct Result
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a program to its end (or the deadline) with `input` on standard input.
+Result run(const std::vector<std::string> &arguments, const std::string &input = {},
+           std::chrono::milliseconds deadline = std::chrono::seconds(60));
+
+} // namespace testsupport
