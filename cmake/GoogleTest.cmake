@@ -34,13 +34,13 @@ set(QUELM_TEST_TIMEOUT 120)
 # quelm_add_gtest(<name> SOURCES <files...> [LIBRARIES <targets...>])
 # One GoogleTest program run as a single CTest entry; its cases are not listed at build time,
 # so that a cross-built program needs nothing run on the building machine. It carries the
-# manifest quelm-inspect ships with, so that on Windows it runs under the same code page and
-# path rules.
+# manifest the command-line tools ship with, so that on Windows it runs under the same code
+# page and path rules.
 function(quelm_add_gtest name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBRARIES")
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE GTest::gtest_main ${arg_LIBRARIES})
-  quelm_embed_manifest(${name} ${PROJECT_SOURCE_DIR}/resources/quelm-inspect.manifest)
+  quelm_embed_manifest(${name} ${PROJECT_SOURCE_DIR}/resources/quelm-tools.manifest)
   # Started through CMAKE_CROSSCOMPILING_EMULATOR (Wine) when cross-compiling.
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${QUELM_TEST_TIMEOUT})

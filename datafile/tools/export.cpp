@@ -1,5 +1,6 @@
 // quelm-export: prints the bars of a data file as CSV or JSON Lines, all of them or a range.
 
+#include "arguments.h"
 #include "bartext.h"
 #include "datafile.h"
 #include "datafileerror.h"
@@ -112,20 +113,26 @@ std::optional<std::uint64_t> count(std::string_view text)
 
 } // namespace
 
+// On Windows the arguments are taken as UTF-16, so that any file name arrives as it is.
+#ifdef _WIN32
+int wmain(int argc, wchar_t **argv)
+#else
 int main(int argc, char **argv)
+#endif
 {
     bool json = false;
     std::uint64_t first = 0;
     std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view argument = argv[i];
+    const std::vector<quelm::tools::Argument> arguments = quelm::tools::argumentsOf(argc, argv);
+    std::vector<std::filesystem::path> files;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string_view argument = arguments[i].text;
         if (argument == "--help" || argument == "-h") {
             std::cout << usage;
             return 0;
         }
         if (!argument.starts_with("--")) {
-            files.emplace_back(argument);
+            files.push_back(arguments[i].path);
             continue;
         }
         // "--name value" or "--name=value".
@@ -140,10 +147,10 @@ int main(int argc, char **argv)
             return usageError("unknown option " + std::string(argument));
         }
         if (!hasValue) {
-            if (i + 1 == argc) {
+            if (i + 1 == arguments.size()) {
                 return usageError(std::string(argument) + " needs a value");
             }
-            value = argv[++i];
+            value = arguments[++i].text;
         }
         if (argument == "--format") {
             if (value != "csv" && value != "jsonl") {
@@ -162,7 +169,7 @@ int main(int argc, char **argv)
     }
 
     try {
-        const quelm::DataFile file = quelm::DataFile::open(std::filesystem::path(files[0]));
+        const quelm::DataFile file = quelm::DataFile::open(files[0]);
         const std::uint64_t stored = file.header().barsWritten;
         const std::uint64_t start = std::min(first, stored);
         const std::uint64_t end = start + std::min(most, stored - start);

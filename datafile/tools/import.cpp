@@ -1,6 +1,7 @@
 // quelm-import: appends bars from CSV to a data file. Every line is checked before anything is
 // written; then the bars go in in batches, each stored before it is counted, and are flushed.
 
+#include "arguments.h"
 #include "csvbars.h"
 #include "datafile.h"
 #include "datafileerror.h"
@@ -73,9 +74,9 @@ struct Input
 };
 
 // Opens the input, or says why it cannot.
-std::string openInput(const std::string &argument, Input &input)
+std::string openInput(const quelm::tools::Argument &argument, Input &input)
 {
-    if (argument == "-") {
+    if (argument.text == "-") {
         input.file = stdin;
         input.name = "standard input";
 #ifdef _WIN32
@@ -83,15 +84,15 @@ std::string openInput(const std::string &argument, Input &input)
 #endif
         return "";
     }
-    const std::filesystem::path path(argument);
-    input.name = argument;
+    const std::filesystem::path &path = argument.path;
+    input.name = argument.text;
 #ifdef _WIN32
     input.file = _wfopen(path.c_str(), L"rb");
 #else
     input.file = std::fopen(path.c_str(), "rb");
 #endif
     if (!input.file) {
-        return "cannot read " + argument + ": " + quelm::reasonText(errno);
+        return "cannot read " + argument.text + ": " + quelm::reasonText(errno);
     }
     input.owned = true;
     std::error_code error;
@@ -145,9 +146,10 @@ quelm::DataFile openLocked(const std::filesystem::path &path, const std::string 
     }
 }
 
-int run(const std::string &file, const std::string &inputArgument)
+int run(const quelm::tools::Argument &dataFile, const quelm::tools::Argument &inputArgument)
 {
-    const std::filesystem::path path(file);
+    const std::string &file = dataFile.text;
+    const std::filesystem::path &path = dataFile.path;
     Input input;
     std::optional<quelm::CsvBarReader> reader;
     try {
@@ -231,11 +233,16 @@ int run(const std::string &file, const std::string &inputArgument)
 
 } // namespace
 
+// On Windows the arguments are taken as UTF-16, so that any file name arrives as it is.
+#ifdef _WIN32
+int wmain(int argc, wchar_t **argv)
+#else
 int main(int argc, char **argv)
+#endif
 {
-    std::vector<std::string> operands;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
+    std::vector<quelm::tools::Argument> operands;
+    for (quelm::tools::Argument &operand : quelm::tools::argumentsOf(argc, argv)) {
+        const std::string_view argument = operand.text;
         if (argument == "--help" || argument == "-h") {
             std::cout << usage;
             return 0;
@@ -244,7 +251,7 @@ int main(int argc, char **argv)
             std::cerr << "quelm-import: unknown option " << argument << "\n\n" << usage;
             return 2;
         }
-        operands.emplace_back(argument);
+        operands.push_back(std::move(operand));
     }
     if (operands.empty() || operands.size() > 2) {
         std::cerr << "quelm-import: " << (operands.empty() ? "no file given" : "too many operands")
@@ -252,5 +259,5 @@ int main(int argc, char **argv)
                   << usage;
         return 2;
     }
-    return run(operands[0], operands.size() == 2 ? operands[1] : "-");
+    return run(operands[0], operands.size() == 2 ? operands[1] : quelm::tools::Argument{"-", "-"});
 }

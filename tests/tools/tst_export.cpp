@@ -72,6 +72,22 @@ TEST(Export, PrintsCsvAndJsonLines)
     EXPECT_EQ(result.err, "");
 }
 
+// A file name outside any one code page reaches both commands whole, on Windows too.
+TEST(Export, ReachesAFileWhateverItsName)
+{
+    TempFolder scratch;
+    const auto folder = scratch.path() / std::filesystem::path(u8"Donn\u00e9es-\u6570\u636e");
+    std::filesystem::create_directory(folder);
+    const std::u8string name = makeDataFile(folder, 5).u8string();
+    const std::string path(name.begin(), name.end());
+    const std::string bar = "2026-12-07T06:01:02.345Z,1.5,2,0.1,1.75,100\n";
+    const Result imported = run({importer, path}, header + bar);
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    const Result exported = run({exporter, path});
+    EXPECT_EQ(exported.status, 0) << exported.err;
+    EXPECT_EQ(exported.out, header + bar);
+}
+
 // Exported and imported into a new file, bars come back bit for bit, the awkward ones too.
 TEST(Export, ImportOfTheExportGivesTheSameBars)
 {
