@@ -2,6 +2,7 @@
 
 #include "datafileformat.h"
 #include "filesystemcalls.h"
+#include "quelm/datafile_export.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -13,7 +14,7 @@ namespace quelm {
 // An existing data file, opened for reading or for filling in bars. Opening validates it:
 // magic, version, sizes, checksum, and the capacity against the real file size, so that a
 // damaged, cut-short or foreign file gives a DataFileError instead of a bad read.
-class DataFile
+class QUELM_DATAFILE_EXPORT DataFile
 {
 public:
     enum class Mode
