@@ -28,9 +28,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # reads it in the build folder, and the dependency on its package comes from the components.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/datafile)
 # The library package declares what it provides (DEBIAN/shlibs), so that packages built
-# against it get their dependency from dpkg-shlibdeps.
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_GENERATE_SHLIBS ON)
+# against it get their dependency from dpkg-shlibdeps; the other two hold no shared library.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# dpkg runs ldconfig once after installing or removing packages that hold shared libraries.
+file(WRITE ${PROJECT_BINARY_DIR}/debian-library/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/debian-library/triggers)
 
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME quelm)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION utils)

@@ -83,7 +83,8 @@ $output"
     fail "the $how build failed: $output"
   fi
   # It ran against the installed library, not the one in the build folder.
-  LD_LIBRARY_PATH=$libdir ldd "$program" | grep -q "=> $libdir/libquelm-datafile.so.1 " ||
+  output=$(LD_LIBRARY_PATH=$libdir ldd "$program")
+  grep -q "=> $libdir/libquelm-datafile.so.1 " <<<"$output" ||
     fail "the $how build does not load the installed library"
 }
 
