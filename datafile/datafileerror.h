@@ -18,6 +18,7 @@ public:
     {
     }
 
+    // The errno behind the failure, 0 when none.
     int errorNumber() const noexcept { return m_errorNumber; }
 
 private:

@@ -47,6 +47,7 @@ struct DataFileHeader
     bool operator==(const DataFileHeader &) const = default;
 };
 
+// A header and a bar record as they lie in the file.
 using HeaderBytes = std::array<unsigned char, format::headerSize>;
 using RecordBytes = std::array<unsigned char, format::recordSize>;
 
@@ -55,6 +56,7 @@ QUELM_DATAFILE_EXPORT HeaderBytes encodeHeader(const DataFileHeader &header);
 // Checks magic, version, sizes, state and checksum. Returns "" and fills `header` when all
 // hold, otherwise the reason in plain words and leaves `header` alone.
 QUELM_DATAFILE_EXPORT std::string decodeHeader(const HeaderBytes &bytes, DataFileHeader &header);
+// A bar's record and back; every bit pattern is a bar, so decoding cannot fail.
 QUELM_DATAFILE_EXPORT RecordBytes encodeBar(const Bar &bar);
 QUELM_DATAFILE_EXPORT Bar decodeBar(const RecordBytes &bytes);
 // The exact size of a file with room for `capacity` bars; capacity must be <= maxCapacity.
