@@ -195,7 +195,7 @@ void DataFile::flush()
 {
     // A file opened for reading has nothing to flush, and Windows flushes only with write
     // access.
-    if (m_mode != Mode::ReadWrite) {
+    if (m_mode == Mode::ReadOnly) {
         return;
     }
     if (const int error = m_calls->syncData(m_file.get())) {

@@ -2,6 +2,7 @@
 
 #include "datafileformat.h"
 #include "filesystemcalls.h"
+#include "quelm/datafile_export.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -13,7 +14,8 @@ namespace quelm {
 // An existing data file, opened for reading or for filling in bars. Opening validates it:
 // magic, version, sizes, checksum, and the capacity against the real file size, so that a
 // damaged, cut-short or foreign file gives a DataFileError instead of a bad read.
-class DataFile
+// Move-only; it owns the open file and closes it when it goes, without flushing (see flush).
+class QUELM_DATAFILE_EXPORT DataFile
 {
 public:
     enum class Mode
@@ -28,6 +30,7 @@ public:
 
     // Opens and validates the file at `path`; throws DataFileError saying why it cannot.
     static DataFile open(const std::filesystem::path &path, Mode mode = Mode::ReadOnly);
+    // The same through `calls`, which must outlive the DataFile.
     static DataFile open(const std::filesystem::path &path, Mode mode, FileSystemCalls &calls);
 
     DataFile(DataFile &&) noexcept = default;
@@ -51,7 +54,8 @@ public:
     // update, so that a crash in between leaves none of them counted. Throws DataFileError,
     // having stored nothing, when they do not all fit or the file was opened ReadOnly.
     void appendBars(std::span<const Bar> bars);
-    // Flushes appended bars and the header to the disk; nothing to do when opened ReadOnly.
+    // Flushes appended bars and the header to the disk, so that they survive a power cut;
+    // nothing to do when opened ReadOnly. Throws DataFileError when the system cannot.
     void flush();
 
 private:

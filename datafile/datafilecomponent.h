@@ -1,5 +1,7 @@
 #pragma once
 
+#include "quelm/datafile_export.h"
+
 #include <cstdint>
 
 namespace quelm {
@@ -7,7 +9,7 @@ namespace quelm {
 // The two operations through which a program has numbered data files made and closed.
 // Arguments are the caller's own variables, passed by reference: a value written back
 // is what the caller then uses. Failures are thrown as DataFileError.
-class DataFileComponent
+class QUELM_DATAFILE_EXPORT DataFileComponent
 {
 public:
     virtual ~DataFileComponent() = default;

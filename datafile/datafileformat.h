@@ -1,5 +1,7 @@
 #pragma once
 
+#include "quelm/datafile_export.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -45,19 +47,21 @@ struct DataFileHeader
     bool operator==(const DataFileHeader &) const = default;
 };
 
+// A header and a bar record as they lie in the file.
 using HeaderBytes = std::array<unsigned char, format::headerSize>;
 using RecordBytes = std::array<unsigned char, format::recordSize>;
 
 // Lays out a header, checksum included.
-HeaderBytes encodeHeader(const DataFileHeader &header);
+QUELM_DATAFILE_EXPORT HeaderBytes encodeHeader(const DataFileHeader &header);
 // Checks magic, version, sizes, state and checksum. Returns "" and fills `header` when all
 // hold, otherwise the reason in plain words and leaves `header` alone.
-std::string decodeHeader(const HeaderBytes &bytes, DataFileHeader &header);
-RecordBytes encodeBar(const Bar &bar);
-Bar decodeBar(const RecordBytes &bytes);
+QUELM_DATAFILE_EXPORT std::string decodeHeader(const HeaderBytes &bytes, DataFileHeader &header);
+// A bar's record and back; every bit pattern is a bar, so decoding cannot fail.
+QUELM_DATAFILE_EXPORT RecordBytes encodeBar(const Bar &bar);
+QUELM_DATAFILE_EXPORT Bar decodeBar(const RecordBytes &bytes);
 // The exact size of a file with room for `capacity` bars; capacity must be <= maxCapacity.
-std::uint64_t fileSizeFor(std::uint64_t capacity);
+QUELM_DATAFILE_EXPORT std::uint64_t fileSizeFor(std::uint64_t capacity);
 // CRC-32 as in zlib and PNG (reflected polynomial 0xEDB88320).
-std::uint32_t crc32(const unsigned char *data, std::size_t size);
+QUELM_DATAFILE_EXPORT std::uint32_t crc32(const unsigned char *data, std::size_t size);
 
 } // namespace quelm

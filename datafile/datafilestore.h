@@ -17,7 +17,7 @@ namespace quelm {
 // "2026-12-07 06-01-02" (" (002)" and up appended when two runs start in the same second).
 // CreateDataFile and CloseDataFile return 0; failures are thrown as DataFileError.
 // One thread at a time; several stores, in one process or several, may share a root.
-class DataFileStore final : public DataFileComponent
+class QUELM_DATAFILE_EXPORT DataFileStore final : public DataFileComponent
 {
 public:
     static constexpr std::int32_t maxFileNumber = 9999;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "quelm/datafile_export.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -26,7 +28,7 @@ constexpr std::uint32_t windowsErrorCode(int error)
 // any of them fail. Every call returns 0 on success or an errno value; on Windows, errors are
 // mapped to the errno that says the same, and the others kept as fromWindowsError(code).
 // platform_posix.cpp and platform_windows.cpp implement it.
-class FileSystemCalls
+class QUELM_DATAFILE_EXPORT FileSystemCalls
 {
 public:
     // An open file or folder: a file descriptor, or a Windows HANDLE.
@@ -77,7 +79,7 @@ public:
 };
 
 // The running system's implementation.
-FileSystemCalls &systemFileCalls();
+QUELM_DATAFILE_EXPORT FileSystemCalls &systemFileCalls();
 
 // Owns one open handle and closes it when it goes; move-only.
 class FileHandle

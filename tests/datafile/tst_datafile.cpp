@@ -233,19 +233,23 @@ INSTANTIATE_TEST_SUITE_P(DataFile, FailedAppend,
                                            FailedWriteRow{"the count", 1}),
                          RowName());
 
+// In both writable modes: holding the writers' lock changes nothing about flushing.
 TEST_F(DataFileTest, FlushReachesTheDisk)
 {
     DataFileStore store(folder.path());
     const std::filesystem::path path = madeFile(store, 4, 2);
-    FaultyFileSystemCalls calls;
-    DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite, calls);
-    file.appendBar(sample[0]);
-    file.flush();
-    EXPECT_EQ(calls.count(Call::SyncData), 1);
+    for (const DataFile::Mode mode : {DataFile::Mode::ReadWrite, DataFile::Mode::Exclusive}) {
+        SCOPED_TRACE(mode == DataFile::Mode::ReadWrite ? "ReadWrite" : "Exclusive");
+        FaultyFileSystemCalls calls;
+        DataFile file = DataFile::open(path, mode, calls);
+        file.appendBar(sample[0]);
+        file.flush();
+        EXPECT_EQ(calls.count(Call::SyncData), 1);
 
-    calls.fail(Call::SyncData, EIO);
-    EXPECT_EQ(errorOf([&] { file.flush(); }), "Cannot flush in data file 4 at " + text(path) +
-                                                  ": the disk reported an input/output error.");
+        calls.fail(Call::SyncData, EIO);
+        EXPECT_EQ(errorOf([&] { file.flush(); }), "Cannot flush in data file 4 at " + text(path) +
+                                                      ": the disk reported an input/output error.");
+    }
 }
 
 struct DamagedFileRow : Row

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Packs the finished build with cpack into a temporary folder, unpacks the .deb with dpkg-deb -x
-# and checks that it holds the programs and the desktop files, depends on the Qt 6 runtime,
-# passes lintian, and that the unpacked programs work in a real X server.
+# Packs the finished build with cpack into a temporary folder: three Debian packages, quelm (the
+# window and the commands), libquelm-datafile1 (the shared library) and libquelm-datafile-dev
+# (what C++ programs build against). Checks each one's fields, dependencies and contents, that
+# lintian finds no errors, then unpacks all three into one tree with dpkg-deb -x and checks that
+# the unpacked programs work in a real X server and that a program builds against the unpacked
+# library with pkg-config.
 # Usage: package.sh <build folder>
 set -euo pipefail
 
 build=$1
+here=$(cd "$(dirname "$0")" && pwd)
+source=$(cd "$here/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -17,35 +22,86 @@ fail() {
 
 if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1; then
   cat "$work/cpack.log" >&2
-  echo "FAIL: cpack could not build the package" >&2
+  echo "FAIL: cpack could not build the packages" >&2
   exit 1
 fi
-debs=("$work"/out/*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "FAIL: expected one .deb, got: ${debs[*]}" >&2; exit 1; }
-deb=${debs[0]}
-echo "package: $(basename "$deb")"
+version=1.00
+programs=$work/out/quelm_${version}_amd64.deb
+library=$work/out/libquelm-datafile1_${version}_amd64.deb
+dev=$work/out/libquelm-datafile-dev_${version}_amd64.deb
+made=$(cd "$work/out" && ls -- *.deb | sort | tr '\n' ' ')
+expected="$(basename "$dev") $(basename "$library") $(basename "$programs") "
+[ "$made" = "$expected" ] || { echo "FAIL: expected the packages $expected, got: $made" >&2; exit 1; }
+echo "packages: $made"
 
-# Debian's own checks of the package: errors fail the test, warnings are only shown.
+# Debian's own checks of the packages: errors fail the test, warnings are only shown.
 if command -v lintian >/dev/null; then
-  lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || fail "lintian reports errors"
+  lintian --fail-on error "$programs" "$library" "$dev" >"$work/lintian.log" 2>&1 ||
+    fail "lintian reports errors"
   grep -v 'running with root privileges' "$work/lintian.log" || true
 fi
 
-field() { dpkg-deb -f "$deb" "$1"; }
-[ "$(field Package)" = quelm ] || fail "Package is '$(field Package)', expected quelm"
-[ "$(field Version)" = 1.00 ] || fail "Version is '$(field Version)', expected 1.00"
-[ "$(field Section)" = utils ] || fail "Section is '$(field Section)', expected utils"
-depends=$(field Depends)
-echo "Depends: $depends"
-grep -Eq '(^|, )libqt6widgets6( |,|$)' <<<"$depends" || fail "Depends does not name libqt6widgets6"
-grep -Eq '(^|, )libc6( |,|$)' <<<"$depends" || fail "Depends does not name libc6"
-grep -Eq '(^|, )qt6-qpa-plugins( |,|$)' <<<"$depends" || fail "Depends does not name qt6-qpa-plugins"
+field() { dpkg-deb -f "$1" "$2"; }
+# depends_on <deb> <package> [<exact version>]: Depends names the package, with that version.
+depends_on() {
+  local depends name pattern
+  depends=$(field "$1" Depends)
+  name=$(sed 's/[+.]/\\&/g' <<<"$2")
+  pattern="(^|, )$name( |,|$)"
+  [ -z "${3:-}" ] || pattern="(^|, )$name \\(= $3\\)(,|$)"
+  grep -Eq "$pattern" <<<"$depends" ||
+    fail "$(basename "$1") Depends '$depends' lacks $2${3:+ (= $3)}"
+}
+for spec in "$programs quelm utils" "$library libquelm-datafile1 libs" \
+  "$dev libquelm-datafile-dev libdevel"; do
+  read -r deb name section <<<"$spec"
+  [ "$(field "$deb" Package)" = "$name" ] || fail "Package is '$(field "$deb" Package)', expected $name"
+  [ "$(field "$deb" Version)" = "$version" ] || fail "$name: Version is '$(field "$deb" Version)'"
+  [ "$(field "$deb" Section)" = "$section" ] || fail "$name: Section is '$(field "$deb" Section)'"
+  echo "$name Depends: $(field "$deb" Depends)"
+done
+for needed in libqt6widgets6 libc6 qt6-qpa-plugins; do depends_on "$programs" $needed; done
+depends_on "$programs" libquelm-datafile1 "$version"
+for needed in libc6 libstdc++6; do depends_on "$library" $needed; done
+depends_on "$dev" libquelm-datafile1 "$version"
+field "$programs" Description | grep -q quelm-import || fail "quelm's description does not name quelm-import"
+shlibs=$(dpkg-deb --ctrl-tarfile "$library" | tar -xO ./shlibs 2>/dev/null || true)
+[ "$shlibs" = "libquelm-datafile 1 libquelm-datafile1 (>= $version)" ] ||
+  fail "libquelm-datafile1 declares no shlibs for libquelm-datafile.so.1"
 
+# holds <deb> <path>...: the package holds each path; lacks: holds none of them.
+listing() { dpkg-deb -c "$1" | awk '{ print $6 }' | sed 's|^\./|/|; s|/$||'; }
+holds() {
+  local deb=$1 path files
+  shift
+  files=$(listing "$deb")
+  for path; do grep -qxF "$path" <<<"$files" || fail "$(basename "$deb") lacks $path"; done
+}
+lacks() {
+  local deb=$1 path files
+  shift
+  files=$(listing "$deb")
+  for path; do ! grep -qxF "$path" <<<"$files" || fail "$(basename "$deb") holds $path"; done
+}
+holds "$library" /usr/lib/libquelm-datafile.so.1 /usr/lib/libquelm-datafile.so.1.0.0 \
+  /usr/share/doc/libquelm-datafile1/copyright /usr/share/doc/libquelm-datafile1/changelog.gz
+lacks "$library" /usr/lib/libquelm-datafile.so /usr/include/quelm/datafile.h
+holds "$dev" /usr/lib/libquelm-datafile.so /usr/include/quelm/datafile.h \
+  /usr/include/quelm/datafilestore.h /usr/include/quelm/datafile_export.h \
+  /usr/lib/cmake/QuelmDataFile/QuelmDataFileConfig.cmake \
+  /usr/lib/cmake/QuelmDataFile/QuelmDataFileConfigVersion.cmake \
+  /usr/lib/pkgconfig/quelm-datafile.pc /usr/share/doc/libquelm-datafile-dev/copyright \
+  /usr/share/doc/libquelm-datafile-dev/changelog.gz
+lacks "$dev" /usr/lib/libquelm-datafile.so.1.0.0
+lacks "$programs" /usr/lib/libquelm-datafile.so.1.0.0 /usr/include/quelm/datafile.h
+
+# All three unpacked into one tree, as apt would install them.
 root=$work/root
-dpkg-deb -x "$deb" "$root"
+for deb in "$programs" "$library" "$dev"; do dpkg-deb -x "$deb" "$root"; done
 
-for program in quelm quelm-inspect; do
+for program in quelm quelm-inspect quelm-import quelm-export; do
   [ -x "$root/usr/bin/$program" ] || fail "usr/bin/$program missing or not executable"
+  [ -f "$root/usr/share/man/man1/$program.1.gz" ] || fail "the manual page of $program is missing"
 done
 
 app_id=io.github.quelm.Quelm
@@ -62,6 +118,9 @@ fi
 if [ -f "$metainfo" ]; then
   appstreamcli validate --no-net "$metainfo" >"$work/appstream.log" 2>&1 ||
     { cat "$work/appstream.log" >&2; fail "metainfo does not validate"; }
+  for program in quelm quelm-inspect quelm-import quelm-export; do
+    grep -q "<binary>$program</binary>" "$metainfo" || fail "metainfo does not provide $program"
+  done
 fi
 
 for size in 16 32 48 256; do
@@ -77,16 +136,38 @@ for doc in copyright changelog.gz; do
   [ -f "$root/usr/share/doc/quelm/$doc" ] || fail "usr/share/doc/quelm/$doc missing"
 done
 
-# The packed programs, stripped as they are, must work like the built ones.
+# The packed programs, stripped as they are, must work like the built ones, with the packed
+# library.
+export LD_LIBRARY_PATH=$root/usr/lib
+for program in quelm-import quelm-export quelm-inspect; do
+  libraries=$(ldd "$root/usr/bin/$program")
+  grep -q "=> $root/usr/lib/libquelm-datafile.so.1 " <<<"$libraries" ||
+    fail "$program does not load the packed library"
+done
 if [ "$failures" -eq 0 ] && command -v Xvfb >/dev/null; then
-  "$(dirname "$0")/x11.sh" "$root/usr/bin/quelm" "$root/usr/bin/quelm-inspect" "$work/x11.png" \
+  "$here/x11.sh" "$root/usr/bin/quelm" "$root/usr/bin/quelm-inspect" "$work/x11.png" \
     >"$work/x11.log" 2>&1 || { cat "$work/x11.log" >&2; fail "the packed quelm does not work in X"; }
   [ "$failures" -eq 0 ] && echo "the packed programs work in X"
 fi
 
+# A program builds against the packed headers and library through the packed .pc file.
+pc=$root/usr/lib/pkgconfig/quelm-datafile.pc
+grep -qx 'prefix=/usr' "$pc" || fail "quelm-datafile.pc does not name the prefix /usr"
+if flags=$(PKG_CONFIG_PATH=$root/usr/lib/pkgconfig PKG_CONFIG_SYSROOT_DIR=$root \
+  pkg-config --cflags --libs quelm-datafile) &&
+  c++ -std=c++20 "$source/tests/library/consumer/main.cpp" -o "$work/bars" $flags \
+    >"$work/bars.log" 2>&1; then
+  output=$(timeout 30 "$work/bars" "$work/data" 2>&1 || true)
+  grep -q '^0001.qdf: 2 of 3 bars, closed cleanly: yes$' <<<"$output" ||
+    fail "a program built against the packed library does not work"
+else
+  cat "$work/bars.log" >&2 || true
+  fail "a program does not build against the packed library"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; package contents:" >&2
-  dpkg-deb -c "$deb" >&2
+  for deb in "$programs" "$library" "$dev"; do dpkg-deb -c "$deb" >&2; done
   exit 1
 fi
-echo "package holds what it should"
+echo "the packages hold what they should"
