@@ -162,6 +162,41 @@ bool renameHandle(HANDLE file, const std::wstring &target)
                                       static_cast<DWORD>(buffer.size()));
 }
 
+// The full path of `name` in the folder open as `directory`, from the folder's own path as the
+// system knows it; the folder is held (holdDirectory), so nobody can have renamed it.
+int pathIn(FileSystemCalls::Handle directory, const std::filesystem::path &name,
+           std::wstring &path)
+{
+    std::wstring folder(MAX_PATH, L'\0');
+    const auto finalPath = [&] {
+        return GetFinalPathNameByHandleW(toHandle(directory), folder.data(),
+                                         static_cast<DWORD>(folder.size()),
+                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    };
+    DWORD length = finalPath();
+    if (length >= folder.size()) {
+        folder.resize(length);
+        length = finalPath();
+    }
+    if (length == 0 || length >= folder.size()) {
+        return length == 0 ? lastError() : EIO;
+    }
+    folder.resize(length);
+    if (!folder.ends_with(L'\\')) {
+        folder += L'\\';
+    }
+    path = folder + name.native();
+    return 0;
+}
+
+// Whether the open file or folder is a symbolic link or junction, opened as itself.
+bool isReparsePoint(HANDLE handle)
+{
+    FILE_BASIC_INFO basic = {};
+    return GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) &&
+           (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 class WindowsFileSystemCalls final : public FileSystemCalls
 {
 public:
@@ -170,8 +205,11 @@ public:
         return CreateDirectoryW(systemPath(path).c_str(), nullptr) ? 0 : lastError();
     }
 
-    int removeDirectory(const std::filesystem::path &path) override
+    int removeDirectory(Handle held, const std::filesystem::path &path) override
     {
+        if (held != invalidHandle) {
+            return setDeleteOnClose(toHandle(held), true) ? 0 : lastError();
+        }
         return RemoveDirectoryW(systemPath(path).c_str()) ? 0 : lastError();
     }
 
@@ -181,10 +219,45 @@ public:
         return openPath(path, GENERIC_WRITE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, directory);
     }
 
-    int createUnnamed(const std::filesystem::path &, Handle &) override { return EOPNOTSUPP; }
-
-    int createNew(const std::filesystem::path &path, Handle &file) override
+    int holdDirectory(const std::filesystem::path &path, bool wait, Handle &directory) override
     {
+        // Not sharing the right to delete keeps the folder from being renamed or removed, and
+        // makes every other holder's open fail while this handle lasts. DELETE access lets
+        // removeDirectory remove it through the handle.
+        const std::wstring name = systemPath(path);
+        for (int attempt = 0;; ++attempt) {
+            const HANDLE opened =
+                CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            if (opened != INVALID_HANDLE_VALUE) {
+                if (isReparsePoint(opened)) {
+                    CloseHandle(opened);
+                    return ELOOP;
+                }
+                directory = reinterpret_cast<Handle>(opened);
+                return 0;
+            }
+            const DWORD error = GetLastError();
+            if (error != ERROR_SHARING_VIOLATION) {
+                return errorFrom(error);
+            }
+            // Another holder clearing an earlier run's leftovers lets go within moments.
+            if (!wait || attempt == 1000) {
+                return EWOULDBLOCK;
+            }
+            Sleep(10);
+        }
+    }
+
+    int createUnnamed(Handle, Handle &) override { return EOPNOTSUPP; }
+
+    int createNew(Handle directory, const std::filesystem::path &name, Handle &file) override
+    {
+        std::wstring path;
+        if (const int error = pathIn(directory, name, path)) {
+            return error;
+        }
         // DELETE access lets renameNoReplace rename the file through this very handle.
         if (const int error = openPath(path, GENERIC_READ | GENERIC_WRITE | DELETE, CREATE_NEW,
                                        FILE_ATTRIBUTE_HIDDEN, file)) {
@@ -207,6 +280,23 @@ public:
             }
         }
         return error;
+    }
+
+    int openInDirectory(Handle directory, const std::filesystem::path &name, Handle &file) override
+    {
+        std::wstring path;
+        if (const int error = pathIn(directory, name, path)) {
+            return error;
+        }
+        if (const int error = openPath(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT, file)) {
+            return error;
+        }
+        if (isReparsePoint(toHandle(file))) {
+            CloseHandle(toHandle(std::exchange(file, invalidHandle)));
+            return ELOOP;
+        }
+        return 0;
     }
 
     int reserve(Handle file, std::uint64_t size) override
@@ -285,11 +375,15 @@ public:
         return FlushFileBuffers(toHandle(file)) ? 0 : lastError();
     }
 
-    int linkUnnamed(Handle, const std::filesystem::path &) override { return EOPNOTSUPP; }
+    int linkUnnamed(Handle, Handle, const std::filesystem::path &) override { return EOPNOTSUPP; }
 
-    int renameNoReplace(Handle &file, const std::filesystem::path &,
+    int renameNoReplace(Handle &file, Handle directory, const std::filesystem::path &,
                         const std::filesystem::path &to) override
     {
+        std::wstring target;
+        if (const int error = pathIn(directory, to, target)) {
+            return error;
+        }
         // The file made by createNew sheds its temporary marks first: a file being deleted
         // cannot be renamed, and its final name must not hide it. The attributes are flushed
         // with it, so that a power cut cannot bring the file back hidden.
@@ -298,7 +392,7 @@ public:
             !FlushFileBuffers(handle)) {
             return lastError();
         }
-        if (!renameHandle(handle, systemPath(to))) {
+        if (!renameHandle(handle, target)) {
             const int error = lastError();
             setDeleteOnClose(handle, true);
             setHidden(handle, true);
@@ -316,9 +410,13 @@ public:
         return 0;
     }
 
-    int removeFile(const std::filesystem::path &path) override
+    int removeFile(Handle directory, const std::filesystem::path &name) override
     {
-        return DeleteFileW(systemPath(path).c_str()) ? 0 : lastError();
+        std::wstring path;
+        if (const int error = pathIn(directory, name, path)) {
+            return error;
+        }
+        return DeleteFileW(path.c_str()) ? 0 : lastError();
     }
 
     int syncDirectory(Handle directory) override
@@ -334,17 +432,23 @@ public:
 
     int close(Handle handle) override { return CloseHandle(toHandle(handle)) ? 0 : lastError(); }
 
-    int freeSpace(const std::filesystem::path &path, std::uint64_t &bytes) override
+    int freeSpace(const std::filesystem::path &path, std::optional<std::uint64_t> &bytes) override
     {
         std::wstring folder = systemPath(path);
         if (!folder.ends_with(L'\\')) {
             folder += L'\\';
         }
         ULARGE_INTEGER available = {};
-        if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) {
+        ULARGE_INTEGER total = {};
+        if (!GetDiskFreeSpaceExW(folder.c_str(), &available, &total, nullptr)) {
             return lastError();
         }
-        bytes = available.QuadPart;
+        // A file system that reports no size at all keeps no count of its space.
+        if (total.QuadPart == 0) {
+            bytes.reset();
+        } else {
+            bytes = available.QuadPart;
+        }
         return 0;
     }
 

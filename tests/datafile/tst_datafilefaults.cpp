@@ -66,6 +66,10 @@ INSTANTIATE_TEST_SUITE_P(
     DataFileStore, FailedCreate,
     ::testing::Values(
         CreateFaultRow{"nameless: create", true, Call::CreateUnnamed, 0, EIO, ioError},
+        CreateFaultRow{"nameless: create, too many files open", true, Call::CreateUnnamed, 0,
+                       EMFILE, "too many files are open in this program"},
+        CreateFaultRow{"nameless: create, too many files open in the system", true,
+                       Call::CreateUnnamed, 0, ENFILE, "too many files are open in the system"},
         CreateFaultRow{"nameless: reserve, disk full", true, Call::Reserve, 0, ENOSPC, diskFull},
         CreateFaultRow{"nameless: reserve, size limit", true, Call::Reserve, 0, EFBIG, sizeLimit},
         CreateFaultRow{"nameless: write header", true, Call::WriteAt, 0, EIO, ioError},
@@ -109,9 +113,11 @@ INSTANTIATE_TEST_SUITE_P(
         CreateFaultRow{"make the run folder, name too long", true, Call::MakeDirectory, 0,
                        ENAMETOOLONG,
                        folderFailed + "a name in the path is too long for the file system"},
-        CreateFaultRow{"open the run folder", true, Call::OpenDirectory, 0, EIO,
+        CreateFaultRow{"hold the run folder", true, Call::HoldDirectory, 0, EIO,
                        folderFailed + ioError},
-        CreateFaultRow{"open the data folder", true, Call::OpenDirectory, 1, EIO,
+        CreateFaultRow{"hold the run folder, too many files open", true, Call::HoldDirectory, 0,
+                       EMFILE, folderFailed + "too many files are open in this program"},
+        CreateFaultRow{"open the data folder", true, Call::OpenDirectory, 0, EIO,
                        folderFailed + ioError},
         CreateFaultRow{"flush the data folder", true, Call::SyncDirectory, 0, EIO,
                        folderFailed + ioError},
@@ -179,7 +185,8 @@ TEST_P(FailedClose, IsReportedOnce)
 }
 
 INSTANTIATE_TEST_SUITE_P(DataFileStore, FailedClose,
-                         ::testing::Values(CloseFaultRow{"read the header", Call::ReadAt},
+                         ::testing::Values(CloseFaultRow{"open again", Call::OpenInDirectory},
+                                           CloseFaultRow{"read the header", Call::ReadAt},
                                            CloseFaultRow{"write the header", Call::WriteAt},
                                            CloseFaultRow{"flush", Call::SyncData},
                                            CloseFaultRow{"close", Call::Close}),
@@ -193,7 +200,8 @@ TEST_F(StoreTest, CloseFlushesTheMarkedFile)
     std::vector<Call> order;
     calls.before = [&](Call call) { order.push_back(call); };
     close(store, 2);
-    EXPECT_EQ(order, (std::vector<Call>{Call::ReadAt, Call::WriteAt, Call::SyncData, Call::Close}));
+    EXPECT_EQ(order, (std::vector<Call>{Call::OpenInDirectory, Call::ReadAt, Call::WriteAt,
+                                        Call::SyncData, Call::Close}));
 }
 
 struct ForeignFileRow : Row

@@ -386,13 +386,16 @@ class SameSecond : public FolderTestWithRows<SameSecondRow>
 };
 
 // Runs that start in the same second get " (002)" and up; the taken names are made for the
-// seconds around the test so that the run finds them whenever it starts.
+// seconds around the test so that the run finds them whenever it starts. Each holds a file, as
+// an earlier run's folder does: an empty one would be cleared as a killed run's leftover.
 TEST_P(SameSecond, RunGetsTheNextFreeSuffix)
 {
     const std::time_t now = std::time(nullptr);
     for (std::time_t second = now - 2; second <= now + 30; ++second) {
         for (const std::string &suffix : GetParam().taken) {
-            std::filesystem::create_directory(folder.path() / (localName(second) + suffix));
+            const auto taken = folder.path() / (localName(second) + suffix);
+            std::filesystem::create_directory(taken);
+            write(taken / "0001.qdf", "an earlier run's file");
         }
     }
     DataFileStore store(folder.path());
@@ -419,16 +422,19 @@ TEST_F(StoreTest, RenameNeverReplacesAnExistingFile)
     FileSystemCalls &calls = systemFileCalls();
     const auto from = folder.path() / "from";
     const auto to = folder.path() / "to";
+    FileSystemCalls::Handle directory = FileSystemCalls::invalidHandle;
+    ASSERT_EQ(calls.holdDirectory(folder.path(), true, directory), 0);
+    const FileHandle held(calls, directory);
     FileSystemCalls::Handle handle = FileSystemCalls::invalidHandle;
-    ASSERT_EQ(calls.createNew(from, handle), 0);
+    ASSERT_EQ(calls.createNew(directory, "from", handle), 0);
     FileHandle file(calls, handle);
     ASSERT_EQ(calls.writeAt(file.get(), 0, "new", 3), 0);
     write(to, "old");
-    EXPECT_EQ(calls.renameNoReplace(handle, from, to), EEXIST);
+    EXPECT_EQ(calls.renameNoReplace(handle, directory, "from", "to"), EEXIST);
     EXPECT_EQ(contents(to), "old");
 
     std::filesystem::remove(to);
-    EXPECT_EQ(calls.renameNoReplace(handle, from, to), 0);
+    EXPECT_EQ(calls.renameNoReplace(handle, directory, "from", "to"), 0);
     if (handle != file.get()) {
         file = FileHandle(calls, handle);
     }

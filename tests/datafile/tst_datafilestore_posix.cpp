@@ -314,12 +314,16 @@ TEST_F(PosixStoreTest, RenameWithoutTheNoReplaceFlagNeverReplaces)
             return filterRefused;
         }
         FileSystemCalls &calls = systemFileCalls();
-        // The POSIX rename goes by the names; the handle is not needed.
+        FileSystemCalls::Handle directory = FileSystemCalls::invalidHandle;
+        if (calls.openDirectory(from.parent_path(), directory) != 0) {
+            return 2;
+        }
+        // The POSIX rename goes by the names; the file's handle is not needed.
         FileSystemCalls::Handle none = FileSystemCalls::invalidHandle;
-        const int taken = calls.renameNoReplace(none, from, to);
+        const int taken = calls.renameNoReplace(none, directory, "from", "to");
         ChildProcess::say(contents(from) + "," + contents(to) + ";");
         std::filesystem::remove(to);
-        const int free = calls.renameNoReplace(none, from, to);
+        const int free = calls.renameNoReplace(none, directory, "from", "to");
         ChildProcess::say(std::to_string(std::filesystem::exists(from)) + "," + contents(to));
         return taken == EEXIST && free == 0 ? 0 : 1;
     });
