@@ -239,3 +239,66 @@ INSTANTIATE_TEST_SUITE_P(DataFileStore, ForeignFile,
                                            ForeignFileRow{"temporary", false,
                                                           Call::RenameNoReplace}),
                          RowName());
+
+// Some file systems (ramfs, some FUSE ones) keep no count of their space; the reservation then
+// decides whether the file fits.
+TEST_F(StoreTest, UnknownFreeSpaceLeavesItToTheReservation)
+{
+    calls.freeUnknown = true;
+    DataFileStore &store = makeStore();
+    EXPECT_EQ(createError(store, 1, 100), "");
+    EXPECT_EQ(DataFile::open(*store.filePath(1)).header().capacity, 100u);
+
+    calls.fail(Call::Reserve, ENOSPC);
+    EXPECT_EQ(createError(store, 2, 100), "Cannot create data file 2 at " +
+                                              text(*store.runFolder() / "0002.qdf") +
+                                              ": the disk is full (needs 4.8 KiB).");
+}
+
+struct LeftFileRow : Row
+{
+    bool nameless;
+    bool first; // the run's first file, or one after another
+};
+
+class LeftFile : public StoreFixture<FolderTestWithRows<LeftFileRow>>
+{
+};
+
+// The folder cannot be flushed after the file got its name, and the name cannot be taken back:
+// the file stays, and the user is told where, and the run stays in that one folder.
+TEST_P(LeftFile, IsReportedWhereItIsAndTheRunKeepsItsFolder)
+{
+    const LeftFileRow &row = GetParam();
+    DataFileStore &store = makeStore(row.nameless);
+    const std::int32_t number = row.first ? 1 : 3;
+    if (!row.first) {
+        create(store, 1, 10);
+    }
+    calls.fail(Call::SyncDirectory, EIO, false, row.first ? 1 : 0);
+    calls.fail(Call::RemoveFile, EACCES);
+    int error = 0;
+    const std::string message = createError(store, number, 10, &error);
+    ASSERT_TRUE(store.runFolder());
+    const auto runFolder = *store.runFolder();
+    const auto path = runFolder / DataFileStore::fileName(number);
+    EXPECT_EQ(message, "Cannot create data file " + std::to_string(number) +
+                           " safely: its folder could not be flushed (" + ioError +
+                           "), and the file could not be removed either (permission was "
+                           "denied); it is left at " +
+                           text(path) + ", not closed cleanly.");
+    EXPECT_EQ(error, EIO);
+    EXPECT_FALSE(DataFile::open(path).header().closedCleanly);
+    EXPECT_EQ(store.filePath(number), path);
+
+    EXPECT_EQ(create(store, 2, 10), 0);
+    EXPECT_EQ(store.runFolder(), runFolder);
+    EXPECT_EQ(tree(store.root()).size(), row.first ? 3u : 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(DataFileStore, LeftFile,
+                         ::testing::Values(LeftFileRow{"nameless: first file", true, true},
+                                           LeftFileRow{"nameless: later file", true, false},
+                                           LeftFileRow{"temporary: first file", false, true},
+                                           LeftFileRow{"temporary: later file", false, false}),
+                         RowName());
