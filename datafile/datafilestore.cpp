@@ -403,8 +403,9 @@ std::int64_t DataFileStore::makeFile(std::int32_t fileNumber, std::uint64_t capa
         }
         // It stays where it is, part of this run.
         m_made.emplace(fileNumber, target);
-        throw DataFileError(createFailure(fileNumber) + " safely: its folder could not be flushed (" +
-                                reasonText(error) + "), and the file could not be removed either (" +
+        throw DataFileError(createFailure(fileNumber) +
+                                " safely: its folder could not be flushed (" + reasonText(error) +
+                                "), and the file could not be removed either (" +
                                 reasonText(removeError) + "); it is left at " + pathText(target) +
                                 ", not closed cleanly.",
                             error);
@@ -441,9 +442,8 @@ int DataFileStore::createTemporary(std::int32_t fileNumber, std::filesystem::pat
 // closed.
 void DataFileStore::markClosed(std::int32_t fileNumber, std::int64_t createdMs)
 {
-    const std::string failure =
-        "Cannot close data file " + std::to_string(fileNumber) + " at " +
-        pathText(m_made.at(fileNumber)) + ": ";
+    const std::string failure = "Cannot close data file " + std::to_string(fileNumber) + " at " +
+                                pathText(m_made.at(fileNumber)) + ": ";
     const auto refuse = [&](const std::string &reason, int error) {
         throw DataFileError(failure + reason + "; it was left as it is.", error);
     };

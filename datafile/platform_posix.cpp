@@ -273,9 +273,8 @@ private:
                       Handle &handle)
     {
         int fd = -1;
-        const int error = retrying([&] {
-            return fd = ::openat(toFd(directory), name.c_str(), flags | O_CLOEXEC, mode);
-        });
+        const int error = retrying(
+            [&] { return fd = ::openat(toFd(directory), name.c_str(), flags | O_CLOEXEC, mode); });
         if (error == 0) {
             handle = fd;
         }

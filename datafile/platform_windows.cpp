@@ -164,8 +164,7 @@ bool renameHandle(HANDLE file, const std::wstring &target)
 
 // The full path of `name` in the folder open as `directory`, from the folder's own path as the
 // system knows it; the folder is held (holdDirectory), so nobody can have renamed it.
-int pathIn(FileSystemCalls::Handle directory, const std::filesystem::path &name,
-           std::wstring &path)
+int pathIn(FileSystemCalls::Handle directory, const std::filesystem::path &name, std::wstring &path)
 {
     std::wstring folder(MAX_PATH, L'\0');
     const auto finalPath = [&] {

@@ -302,3 +302,20 @@ INSTANTIATE_TEST_SUITE_P(DataFileStore, LeftFile,
                                            LeftFileRow{"temporary: first file", false, true},
                                            LeftFileRow{"temporary: later file", false, false}),
                          RowName());
+
+// Another store starting up may clear the new run folder before this one holds it, taking it
+// for a killed run's: the run goes on in a folder of the next name.
+TEST_F(StoreTest, RunFolderRemovedBeforeItIsHeldIsMadeAgain)
+{
+    DataFileStore &store = makeStore();
+    calls.before = [&](Call call) {
+        if (call == Call::HoldDirectory && calls.count(Call::HoldDirectory) == 1) {
+            for (const std::string &entry : tree(folder.path())) {
+                std::filesystem::remove(folder.path() / entry);
+            }
+        }
+    };
+    EXPECT_EQ(createError(store, 1, 10), "");
+    EXPECT_TRUE(matches(text(store.runFolder()->filename()), R"(.* \(002\))"));
+    EXPECT_EQ(tree(folder.path()).size(), 2u);
+}

@@ -483,9 +483,8 @@ TEST_P(SwappedFile, IsLeftAsItIs)
     }
     const auto before = snapshot(folder.path());
 
-    EXPECT_EQ(errorOf([&] { close(store, 1); }),
-              "Cannot close data file 1 at " + text(made) + ": " + row.reason +
-                  "; it was left as it is.");
+    EXPECT_EQ(errorOf([&] { close(store, 1); }), "Cannot close data file 1 at " + text(made) +
+                                                     ": " + row.reason + "; it was left as it is.");
     EXPECT_EQ(snapshot(folder.path()), before);
     EXPECT_EQ(close(store, 2), 0);
     EXPECT_TRUE(DataFile::open(*store.filePath(2)).header().closedCleanly);
