@@ -252,20 +252,22 @@ void DataFileStore::sweepLeftovers()
             continue;
         }
         const std::filesystem::path path = m_root / name;
+        // Listed before it is held: Windows lets nobody list a folder held to be cleared. What
+        // comes in after the listing makes the folder stay.
+        const auto entries = namesIn(path);
         FileSystemCalls::Handle handle = FileSystemCalls::invalidHandle;
-        if (m_calls.holdDirectory(path, false, handle) != 0) {
+        if (!entries || m_calls.holdDirectory(path, false, handle) != 0) {
             continue;
         }
-        const FileHandle folder(m_calls, handle);
-        const auto entries = namesIn(path);
-        bool empty = entries.has_value();
-        for (const std::filesystem::path &entry : entries.value_or(decltype(*entries){})) {
+        FileHandle folder(m_calls, handle);
+        bool empty = true;
+        for (const std::filesystem::path &entry : *entries) {
             if (!isTemporaryName(pathText(entry)) || m_calls.removeFile(handle, entry) != 0) {
                 empty = false;
             }
         }
         if (empty) {
-            m_calls.removeDirectory(handle, path);
+            removeRunFolder(folder, path);
         }
     }
 }
@@ -301,12 +303,13 @@ void DataFileStore::makeRunFolder(std::int32_t fileNumber)
             continue;
         }
         if (error != 0) {
-            m_calls.removeDirectory(FileSystemCalls::invalidHandle, folder);
+            FileSystemCalls::Handle none = FileSystemCalls::invalidHandle;
+            m_calls.removeDirectory(none, folder);
             break;
         }
         directory = FileHandle(m_calls, handle);
         if ((error = flushRoot()) != 0) {
-            m_calls.removeDirectory(directory.get(), folder);
+            removeRunFolder(directory, folder);
             directory.close();
             break;
         }
@@ -339,12 +342,25 @@ int DataFileStore::flushRoot()
 // run never spreads over two.
 void DataFileStore::dropEmptyRunFolder()
 {
-    if (!m_made.empty() || !m_runFolder ||
-        m_calls.removeDirectory(m_runDirectory.get(), *m_runFolder) != 0) {
+    if (!m_made.empty() || !m_runFolder) {
+        return;
+    }
+    // A folder that stays but is no longer held cannot take this run's files.
+    if (removeRunFolder(m_runDirectory, *m_runFolder) != 0 && m_runDirectory.isOpen()) {
         return;
     }
     m_runDirectory.close();
     m_runFolder.reset();
+}
+
+// Removes the empty run folder `folder`, held as `directory` if that is open; `directory` may
+// have let go of it (removeDirectory).
+int DataFileStore::removeRunFolder(FileHandle &directory, const std::filesystem::path &folder)
+{
+    FileSystemCalls::Handle held = directory.release();
+    const int error = m_calls.removeDirectory(held, folder);
+    directory = FileHandle(m_calls, held);
+    return error;
 }
 
 // Creates the file without a name (or under a temporary one), reserves its space, writes its

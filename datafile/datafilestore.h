@@ -58,6 +58,7 @@ private:
     void makeRunFolder(std::int32_t fileNumber);
     int flushRoot();
     void dropEmptyRunFolder();
+    int removeRunFolder(FileHandle &directory, const std::filesystem::path &folder);
     std::int64_t makeFile(std::int32_t fileNumber, std::uint64_t capacity);
     int createTemporary(std::int32_t fileNumber, std::filesystem::path &name,
                         FileSystemCalls::Handle &file);

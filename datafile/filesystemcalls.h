@@ -42,17 +42,20 @@ public:
     // Makes one folder; EEXIST when anything already has that name.
     virtual int makeDirectory(const std::filesystem::path &path) = 0;
     // Removes the empty folder at `path`. With `held` (from holdDirectory), only the folder
-    // open as `held`: ENOENT when that name now leads elsewhere. Windows removes it through
-    // `held` and it goes when that closes.
-    virtual int removeDirectory(Handle held, const std::filesystem::path &path) = 0;
+    // open as `held`: ENOENT when that name now leads elsewhere; `held` stays the caller's to
+    // close. Windows removes a folder held to be cleared through `held` (it goes when `held`
+    // closes); one held by its run it can remove only after letting go of `held`, which it sets
+    // to invalidHandle, holding the folder again should it stay.
+    virtual int removeDirectory(Handle &held, const std::filesystem::path &path) = 0;
     // Opens a folder so that its entries can be flushed; may give invalidHandle where the
     // system has no such thing.
     virtual int openDirectory(const std::filesystem::path &path, Handle &directory) = 0;
     // Opens a run folder, never through a symbolic link, and holds it until the handle closes:
-    // whoever asks to hold it meanwhile gets EWOULDBLOCK, or with `wait` waits for it (a lock on
-    // the folder on POSIX). On Windows the handle does not share the right to delete, so that
-    // nobody can rename or remove the folder while it is held. ENOENT when the folder went
-    // before it was held.
+    // whoever asks to hold it meanwhile gets EWOULDBLOCK. With `wait`, the run that makes its
+    // files there holds it and waits for another holder; without, a store holds it to clear it.
+    // POSIX holds with a lock on the folder. On Windows the handle does not share the right to
+    // delete, so that nobody can rename or remove the folder while it is held; the handle to
+    // clear it has that right. ENOENT when the folder went before it was held.
     virtual int holdDirectory(const std::filesystem::path &path, bool wait, Handle &directory) = 0;
     // Creates a nameless file inside `directory` for reading and writing (O_TMPFILE);
     // EOPNOTSUPP or EISDIR where the file system cannot.
@@ -128,6 +131,11 @@ public:
     ~FileHandle() { close(); }
 
     FileSystemCalls::Handle get() const noexcept { return m_handle; }
+    // Gives the handle up without closing it.
+    FileSystemCalls::Handle release() noexcept
+    {
+        return std::exchange(m_handle, FileSystemCalls::invalidHandle);
+    }
     bool isOpen() const noexcept { return m_handle != FileSystemCalls::invalidHandle; }
     // Closes now and returns what the system said; 0 when nothing was open.
     int close() noexcept

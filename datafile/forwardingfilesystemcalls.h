@@ -18,7 +18,7 @@ public:
     {
         return m_target.makeDirectory(path);
     }
-    int removeDirectory(Handle held, const std::filesystem::path &path) override
+    int removeDirectory(Handle &held, const std::filesystem::path &path) override
     {
         return m_target.removeDirectory(held, path);
     }

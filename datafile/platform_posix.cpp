@@ -50,7 +50,7 @@ public:
         return retrying([&] { return ::mkdir(path.c_str(), 0777); });
     }
 
-    int removeDirectory(Handle held, const std::filesystem::path &path) override
+    int removeDirectory(Handle &held, const std::filesystem::path &path) override
     {
         if (held != invalidHandle) {
             struct stat open = {};

@@ -204,10 +204,24 @@ public:
         return CreateDirectoryW(systemPath(path).c_str(), nullptr) ? 0 : lastError();
     }
 
-    int removeDirectory(Handle held, const std::filesystem::path &path) override
+    int removeDirectory(Handle &held, const std::filesystem::path &path) override
     {
         if (held != invalidHandle) {
-            return setDeleteOnClose(toHandle(held), true) ? 0 : lastError();
+            if (setDeleteOnClose(toHandle(held), true)) {
+                return 0;
+            }
+            if (GetLastError() != ERROR_ACCESS_DENIED) {
+                return lastError();
+            }
+            // The run's own hold has no right to delete: let go, and hold the folder again
+            // should it stay.
+            CloseHandle(toHandle(std::exchange(held, invalidHandle)));
+            if (RemoveDirectoryW(systemPath(path).c_str())) {
+                return 0;
+            }
+            const int error = lastError();
+            holdDirectory(path, true, held);
+            return error;
         }
         return RemoveDirectoryW(systemPath(path).c_str()) ? 0 : lastError();
     }
@@ -220,15 +234,17 @@ public:
 
     int holdDirectory(const std::filesystem::path &path, bool wait, Handle &directory) override
     {
-        // Not sharing the right to delete keeps the folder from being renamed or removed, and
-        // makes every other holder's open fail while this handle lasts. DELETE access lets
-        // removeDirectory remove it through the handle.
+        // Not sharing the right to delete keeps the folder from being renamed or removed. The
+        // run's handle flushes the folder; the one to clear it removes it, and with that right
+        // cannot be had while the run holds it, nor the run's while it is held so. The run's
+        // handle asks for no right to delete: programs that list the folder without sharing
+        // that right can still do so.
         const std::wstring name = systemPath(path);
+        const DWORD access = wait ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ | DELETE;
         for (int attempt = 0;; ++attempt) {
-            const HANDLE opened =
-                CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            const HANDLE opened = CreateFileW(
+                name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
             if (opened != INVALID_HANDLE_VALUE) {
                 if (isReparsePoint(opened)) {
                     CloseHandle(opened);

@@ -52,7 +52,7 @@ public:
     {
         return run(MakeDirectory, [&] { return real().makeDirectory(p); });
     }
-    int removeDirectory(Handle d, const std::filesystem::path &p) override
+    int removeDirectory(Handle &d, const std::filesystem::path &p) override
     {
         return run(RemoveDirectory, [&] { return real().removeDirectory(d, p); });
     }
