@@ -26,7 +26,7 @@ constexpr std::uint32_t windowsErrorCode(int error)
 // The few system calls the data file code makes, behind one interface so that tests can make
 // any of them fail. Calls that make, name or remove a data file take the handle of its folder
 // and a name in it, so that a folder swapped for another under the same path changes nothing;
-// on Windows, where the held folder cannot be renamed, they go by the folder's own path. Every
+// on Windows, where the held folder cannot be renamed, they go by the path it was opened by. Every
 // call returns 0 on success or an errno value; on Windows, errors are
 // mapped to the errno that says the same, and the others kept as fromWindowsError(code).
 // platform_posix.cpp and platform_windows.cpp implement it.

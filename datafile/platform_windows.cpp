@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -162,29 +164,20 @@ bool renameHandle(HANDLE file, const std::wstring &target)
                                       static_cast<DWORD>(buffer.size()));
 }
 
-// The full path of `name` in the folder open as `directory`, from the folder's own path as the
-// system knows it; the folder is held (holdDirectory), so nobody can have renamed it.
-int pathIn(FileSystemCalls::Handle directory, const std::filesystem::path &name, std::wstring &path)
+// The path of the folder open as `directory` as the system knows it, for a handle opened
+// elsewhere than by this class.
+int finalPath(FileSystemCalls::Handle directory, std::filesystem::path &path)
 {
-    std::wstring folder(MAX_PATH, L'\0');
-    const auto finalPath = [&] {
-        return GetFinalPathNameByHandleW(toHandle(directory), folder.data(),
-                                         static_cast<DWORD>(folder.size()),
-                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    };
-    DWORD length = finalPath();
-    if (length >= folder.size()) {
-        folder.resize(length);
-        length = finalPath();
-    }
+    // Room for the longest path there is, so that one call does.
+    std::wstring folder(32768, L'\0');
+    const DWORD length = GetFinalPathNameByHandleW(toHandle(directory), folder.data(),
+                                                   static_cast<DWORD>(folder.size()),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (length == 0 || length >= folder.size()) {
-        return length == 0 ? lastError() : EIO;
+        return length == 0 ? lastError() : ENAMETOOLONG;
     }
     folder.resize(length);
-    if (!folder.ends_with(L'\\')) {
-        folder += L'\\';
-    }
-    path = folder + name.native();
+    path = folder;
     return 0;
 }
 
@@ -215,7 +208,7 @@ public:
             }
             // The run's own hold has no right to delete: let go, and hold the folder again
             // should it stay.
-            CloseHandle(toHandle(std::exchange(held, invalidHandle)));
+            close(std::exchange(held, invalidHandle));
             if (RemoveDirectoryW(systemPath(path).c_str())) {
                 return 0;
             }
@@ -229,7 +222,12 @@ public:
     int openDirectory(const std::filesystem::path &path, Handle &directory) override
     {
         // A folder opens only with backup semantics; flushing it needs write access.
-        return openPath(path, GENERIC_WRITE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, directory);
+        const int error =
+            openPath(path, GENERIC_WRITE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, directory);
+        if (error == 0) {
+            remember(directory, path);
+        }
+        return error;
     }
 
     int holdDirectory(const std::filesystem::path &path, bool wait, Handle &directory) override
@@ -251,6 +249,7 @@ public:
                     return ELOOP;
                 }
                 directory = reinterpret_cast<Handle>(opened);
+                remember(directory, path);
                 return 0;
             }
             const DWORD error = GetLastError();
@@ -269,7 +268,7 @@ public:
 
     int createNew(Handle directory, const std::filesystem::path &name, Handle &file) override
     {
-        std::wstring path;
+        std::filesystem::path path;
         if (const int error = pathIn(directory, name, path)) {
             return error;
         }
@@ -299,7 +298,7 @@ public:
 
     int openInDirectory(Handle directory, const std::filesystem::path &name, Handle &file) override
     {
-        std::wstring path;
+        std::filesystem::path path;
         if (const int error = pathIn(directory, name, path)) {
             return error;
         }
@@ -395,7 +394,7 @@ public:
     int renameNoReplace(Handle &file, Handle directory, const std::filesystem::path &,
                         const std::filesystem::path &to) override
     {
-        std::wstring target;
+        std::filesystem::path target;
         if (const int error = pathIn(directory, to, target)) {
             return error;
         }
@@ -407,7 +406,7 @@ public:
             !FlushFileBuffers(handle)) {
             return lastError();
         }
-        if (!renameHandle(handle, target)) {
+        if (!renameHandle(handle, systemPath(target))) {
             const int error = lastError();
             setDeleteOnClose(handle, true);
             setHidden(handle, true);
@@ -427,11 +426,11 @@ public:
 
     int removeFile(Handle directory, const std::filesystem::path &name) override
     {
-        std::wstring path;
+        std::filesystem::path path;
         if (const int error = pathIn(directory, name, path)) {
             return error;
         }
-        return DeleteFileW(path.c_str()) ? 0 : lastError();
+        return DeleteFileW(systemPath(path).c_str()) ? 0 : lastError();
     }
 
     int syncDirectory(Handle directory) override
@@ -445,7 +444,14 @@ public:
         return notSupported(error) ? 0 : errorFrom(error);
     }
 
-    int close(Handle handle) override { return CloseHandle(toHandle(handle)) ? 0 : lastError(); }
+    int close(Handle handle) override
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_folders.erase(handle);
+        }
+        return CloseHandle(toHandle(handle)) ? 0 : lastError();
+    }
 
     int freeSpace(const std::filesystem::path &path, std::optional<std::uint64_t> &bytes) override
     {
@@ -468,6 +474,33 @@ public:
     }
 
 private:
+    // The folders opened by this class, by their handles: the path a held folder was opened by
+    // stays its path, since nobody can rename it meanwhile.
+    void remember(Handle directory, const std::filesystem::path &path)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_folders[directory] = path;
+    }
+
+    // The path of `name` in the folder open as `directory`.
+    int pathIn(Handle directory, const std::filesystem::path &name, std::filesystem::path &path)
+    {
+        std::filesystem::path folder;
+        {
+            const std::lock_guard lock(m_mutex);
+            if (const auto found = m_folders.find(directory); found != m_folders.end()) {
+                folder = found->second;
+            }
+        }
+        if (folder.empty()) {
+            if (const int error = finalPath(directory, folder)) {
+                return error;
+            }
+        }
+        path = folder / name;
+        return 0;
+    }
+
     static int openPath(const std::filesystem::path &path, DWORD access, DWORD disposition,
                         DWORD flags, Handle &handle)
     {
@@ -481,6 +514,9 @@ private:
         handle = reinterpret_cast<Handle>(opened);
         return 0;
     }
+
+    std::mutex m_mutex;
+    std::map<Handle, std::filesystem::path> m_folders;
 };
 
 } // namespace

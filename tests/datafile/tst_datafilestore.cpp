@@ -478,7 +478,8 @@ TEST_P(SwappedFile, IsLeftAsItIs)
     create(store, 1, 10);
     create(store, 2, 10);
     const auto made = *store.filePath(1);
-    if (!row.swap(made, DataFile::open(made).header())) {
+    const DataFileHeader header = DataFile::open(made).header();
+    if (!row.swap(made, header)) {
         GTEST_SKIP() << "this system cannot make that here";
     }
     const auto before = snapshot(folder.path());
@@ -495,9 +496,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SwappedFileRow{"another file of the run",
                        [](const std::filesystem::path &made, const DataFileHeader &) {
-                           std::filesystem::copy_file(
-                               made.parent_path() / "0002.qdf", made,
-                               std::filesystem::copy_options::overwrite_existing);
+                           std::filesystem::remove(made);
+                           std::filesystem::copy_file(made.parent_path() / "0002.qdf", made);
                            return true;
                        },
                        notMade + "(its header gives file number 2)"},
