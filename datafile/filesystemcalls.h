@@ -52,10 +52,10 @@ public:
     virtual int openDirectory(const std::filesystem::path &path, Handle &directory) = 0;
     // Opens a run folder, never through a symbolic link, and holds it until the handle closes:
     // whoever asks to hold it meanwhile gets EWOULDBLOCK. With `wait`, the run that makes its
-    // files there holds it and waits for another holder; without, a store holds it to clear it.
-    // POSIX holds with a lock on the folder. On Windows the handle does not share the right to
-    // delete, so that nobody can rename or remove the folder while it is held; the handle to
-    // clear it has that right. ENOENT when the folder went before it was held.
+    // files there holds it, waiting some seconds for another holder; without, a store holds it
+    // to clear it. POSIX holds with a lock on the folder. On Windows the handle does not share
+    // the right to delete, so that nobody can rename or remove the folder while it is held; the
+    // handle to clear it has that right. ENOENT when the folder went before it was held.
     virtual int holdDirectory(const std::filesystem::path &path, bool wait, Handle &directory) = 0;
     // Creates a nameless file inside `directory` for reading and writing (O_TMPFILE);
     // EOPNOTSUPP or EISDIR where the file system cannot.

@@ -76,8 +76,15 @@ public:
         if (const int error = openPath(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0, held)) {
             return error;
         }
-        const int operation = LOCK_EX | (wait ? 0 : LOCK_NB);
-        int error = retrying([&] { return ::flock(toFd(held), operation); });
+        // A store clearing leftovers holds a folder for moments only: the wait is bounded, so
+        // that one that never lets go cannot hang the run.
+        int error = EWOULDBLOCK;
+        for (int attempt = 0; error == EWOULDBLOCK && attempt <= (wait ? 1000 : 0); ++attempt) {
+            if (attempt > 0) {
+                ::usleep(10000);
+            }
+            error = retrying([&] { return ::flock(toFd(held), LOCK_EX | LOCK_NB); });
+        }
         // A folder removed between being made and being held is gone for good: the caller
         // must not make files in it.
         struct stat status = {};
