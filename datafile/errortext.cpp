@@ -100,6 +100,10 @@ std::string reasonText(int errorNumber)
     case EACCES:
     case EPERM:
         return "permission was denied";
+    case EMFILE:
+        return "too many files are open in this program";
+    case ENFILE:
+        return "too many files are open in the system";
     default:
         break;
     }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -49,8 +50,18 @@ public:
         return retrying([&] { return ::mkdir(path.c_str(), 0777); });
     }
 
-    int removeDirectory(const std::filesystem::path &path) override
+    int removeDirectory(Handle &held, const std::filesystem::path &path) override
     {
+        if (held != invalidHandle) {
+            struct stat open = {};
+            struct stat named = {};
+            if (::fstat(toFd(held), &open) != 0 || ::lstat(path.c_str(), &named) != 0) {
+                return errno;
+            }
+            if (open.st_dev != named.st_dev || open.st_ino != named.st_ino) {
+                return ENOENT;
+            }
+        }
         return retrying([&] { return ::rmdir(path.c_str()); });
     }
 
@@ -59,10 +70,41 @@ public:
         return openPath(path, O_RDONLY | O_DIRECTORY, 0, directory);
     }
 
-    int createUnnamed(const std::filesystem::path &directory, Handle &file) override
+    int holdDirectory(const std::filesystem::path &path, bool wait, Handle &directory) override
+    {
+        Handle held = invalidHandle;
+        if (const int error = openPath(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0, held)) {
+            return error;
+        }
+        // A store clearing leftovers holds a folder for moments only: the wait is bounded, so
+        // that one that never lets go cannot hang the run.
+        int error = EWOULDBLOCK;
+        for (int attempt = 0; error == EWOULDBLOCK && attempt <= (wait ? 1000 : 0); ++attempt) {
+            if (attempt > 0) {
+                ::usleep(10000);
+            }
+            error = retrying([&] { return ::flock(toFd(held), LOCK_EX | LOCK_NB); });
+        }
+        // A folder removed between being made and being held is gone for good: the caller
+        // must not make files in it.
+        struct stat status = {};
+        if (error == 0 && ::fstat(toFd(held), &status) != 0) {
+            error = errno;
+        } else if (error == 0 && status.st_nlink == 0) {
+            error = ENOENT;
+        }
+        if (error != 0) {
+            ::close(toFd(held));
+            return error;
+        }
+        directory = held;
+        return 0;
+    }
+
+    int createUnnamed(Handle directory, Handle &file) override
     {
 #ifdef O_TMPFILE
-        return openPath(directory, O_RDWR | O_TMPFILE, 0666, file);
+        return openAt(directory, ".", O_RDWR | O_TMPFILE, 0666, file);
 #else
         (void)directory;
         (void)file;
@@ -70,14 +112,19 @@ public:
 #endif
     }
 
-    int createNew(const std::filesystem::path &path, Handle &file) override
+    int createNew(Handle directory, const std::filesystem::path &name, Handle &file) override
     {
-        return openPath(path, O_RDWR | O_CREAT | O_EXCL, 0666, file);
+        return openAt(directory, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666, file);
     }
 
     int openExisting(const std::filesystem::path &path, bool writable, Handle &file) override
     {
         return openPath(path, writable ? O_RDWR : O_RDONLY, 0, file);
+    }
+
+    int openInDirectory(Handle directory, const std::filesystem::path &name, Handle &file) override
+    {
+        return openAt(directory, name, O_RDWR | O_NOFOLLOW | O_NOCTTY, 0, file);
     }
 
     int reserve(Handle file, std::uint64_t size) override
@@ -149,43 +196,46 @@ public:
         return ::fdatasync(toFd(file)) == 0 ? 0 : errno;
     }
 
-    int linkUnnamed(Handle file, const std::filesystem::path &target) override
+    int linkUnnamed(Handle file, Handle directory, const std::filesystem::path &name) override
     {
         const std::string self = "/proc/self/fd/" + std::to_string(toFd(file));
+        const int folder = toFd(directory);
         int error = retrying([&] {
-            return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW);
+            return ::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW);
         });
 #ifdef AT_EMPTY_PATH
         if (error == ENOENT) {
             // No /proc mounted: name the descriptor itself.
             error = retrying(
-                [&] { return ::linkat(toFd(file), "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH); });
+                [&] { return ::linkat(toFd(file), "", folder, name.c_str(), AT_EMPTY_PATH); });
         }
 #endif
         return error;
     }
 
-    int renameNoReplace(Handle &, const std::filesystem::path &from,
+    int renameNoReplace(Handle &, Handle directory, const std::filesystem::path &from,
                         const std::filesystem::path &to) override
     {
+        const int folder = toFd(directory);
 #ifdef RENAME_NOREPLACE
         const int error = retrying([&] {
-            return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+            return ::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE);
         });
         if (error != EINVAL && error != ENOSYS) {
             return error;
         }
 #endif
         // A file system without the flag: a hard link never replaces either.
-        if (const int linkError = retrying([&] { return ::link(from.c_str(), to.c_str()); })) {
+        if (const int linkError =
+                retrying([&] { return ::linkat(folder, from.c_str(), folder, to.c_str(), 0); })) {
             return linkError;
         }
-        return removeFile(from);
+        return removeFile(directory, from);
     }
 
-    int removeFile(const std::filesystem::path &path) override
+    int removeFile(Handle directory, const std::filesystem::path &name) override
     {
-        return retrying([&] { return ::unlink(path.c_str()); });
+        return retrying([&] { return ::unlinkat(toFd(directory), name.c_str(), 0); });
     }
 
     int syncDirectory(Handle directory) override
@@ -199,13 +249,18 @@ public:
         return ::close(toFd(handle)) == 0 ? 0 : errno;
     }
 
-    int freeSpace(const std::filesystem::path &path, std::uint64_t &bytes) override
+    int freeSpace(const std::filesystem::path &path, std::optional<std::uint64_t> &bytes) override
     {
         struct statvfs status = {};
         if (const int error = retrying([&] { return ::statvfs(path.c_str(), &status); })) {
             return error;
         }
-        bytes = static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
+        // A file system of no size at all (ramfs, some FUSE ones) keeps no count of its space.
+        if (status.f_blocks == 0) {
+            bytes.reset();
+        } else {
+            bytes = static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
+        }
         return 0;
     }
 
@@ -215,6 +270,18 @@ private:
         int fd = -1;
         const int error =
             retrying([&] { return fd = ::open(path.c_str(), flags | O_CLOEXEC, mode); });
+        if (error == 0) {
+            handle = fd;
+        }
+        return error;
+    }
+
+    static int openAt(Handle directory, const std::filesystem::path &name, int flags, mode_t mode,
+                      Handle &handle)
+    {
+        int fd = -1;
+        const int error = retrying(
+            [&] { return fd = ::openat(toFd(directory), name.c_str(), flags | O_CLOEXEC, mode); });
         if (error == 0) {
             handle = fd;
         }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -207,6 +209,31 @@ bool renameHandle(HANDLE file, const std::wstring &target)
                                       static_cast<DWORD>(buffer.size()));
 }
 
+// The path of the folder open as `directory` as the system knows it, for a handle opened
+// elsewhere than by this class.
+int finalPath(FileSystemCalls::Handle directory, std::filesystem::path &path)
+{
+    // Room for the longest path there is, so that one call does.
+    std::wstring folder(32768, L'\0');
+    const DWORD length = GetFinalPathNameByHandleW(toHandle(directory), folder.data(),
+                                                   static_cast<DWORD>(folder.size()),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= folder.size()) {
+        return length == 0 ? lastError() : ENAMETOOLONG;
+    }
+    folder.resize(length);
+    path = folder;
+    return 0;
+}
+
+// Whether the open file or folder is a symbolic link or junction, opened as itself.
+bool isReparsePoint(HANDLE handle)
+{
+    FILE_BASIC_INFO basic = {};
+    return GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) &&
+           (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 class WindowsFileSystemCalls final : public FileSystemCalls
 {
 public:
@@ -216,21 +243,81 @@ public:
         return CreateDirectoryW(folder.c_str(), nullptr) ? 0 : pathError(folder);
     }
 
-    int removeDirectory(const std::filesystem::path &path) override
+    int removeDirectory(Handle &held, const std::filesystem::path &path) override
     {
+        if (held != invalidHandle) {
+            if (setDeleteOnClose(toHandle(held), true)) {
+                return 0;
+            }
+            if (GetLastError() != ERROR_ACCESS_DENIED) {
+                return lastError();
+            }
+            // The run's own hold has no right to delete: let go, and hold the folder again
+            // should it stay.
+            close(std::exchange(held, invalidHandle));
+            if (RemoveDirectoryW(systemPath(path).c_str())) {
+                return 0;
+            }
+            const int error = lastError();
+            holdDirectory(path, true, held);
+            return error;
+        }
         return RemoveDirectoryW(systemPath(path).c_str()) ? 0 : lastError();
     }
 
     int openDirectory(const std::filesystem::path &path, Handle &directory) override
     {
         // A folder opens only with backup semantics; flushing it needs write access.
-        return openPath(path, GENERIC_WRITE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, directory);
+        const int error =
+            openPath(path, GENERIC_WRITE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, directory);
+        if (error == 0) {
+            remember(directory, path);
+        }
+        return error;
     }
 
-    int createUnnamed(const std::filesystem::path &, Handle &) override { return EOPNOTSUPP; }
-
-    int createNew(const std::filesystem::path &path, Handle &file) override
+    int holdDirectory(const std::filesystem::path &path, bool wait, Handle &directory) override
     {
+        // Not sharing the right to delete keeps the folder from being renamed or removed. The
+        // run's handle flushes the folder; the one to clear it removes it, and with that right
+        // cannot be had while the run holds it, nor the run's while it is held so. The run's
+        // handle asks for no right to delete: programs that list the folder without sharing
+        // that right can still do so.
+        const std::wstring name = systemPath(path);
+        const DWORD access = wait ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ | DELETE;
+        for (int attempt = 0;; ++attempt) {
+            const HANDLE opened = CreateFileW(
+                name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            if (opened != INVALID_HANDLE_VALUE) {
+                if (isReparsePoint(opened)) {
+                    CloseHandle(opened);
+                    return ELOOP;
+                }
+                directory = reinterpret_cast<Handle>(opened);
+                remember(directory, path);
+                return 0;
+            }
+            const DWORD error = GetLastError();
+            if (error != ERROR_SHARING_VIOLATION) {
+                return errorFrom(error);
+            }
+            // Another holder clearing an earlier run's leftovers lets go within moments.
+            if (!wait || attempt == 1000) {
+                return EWOULDBLOCK;
+            }
+            Sleep(10);
+        }
+    }
+
+    int createUnnamed(Handle, Handle &) override { return EOPNOTSUPP; }
+
+    int createNew(Handle directory, const std::filesystem::path &name, Handle &file) override
+    {
+        std::filesystem::path path;
+        if (const int error = pathIn(directory, name, path)) {
+            return error;
+        }
         // DELETE access lets renameNoReplace rename the file through this very handle.
         if (const int error = openPath(path, GENERIC_READ | GENERIC_WRITE | DELETE, CREATE_NEW,
                                        FILE_ATTRIBUTE_HIDDEN, file)) {
@@ -253,6 +340,23 @@ public:
             }
         }
         return error;
+    }
+
+    int openInDirectory(Handle directory, const std::filesystem::path &name, Handle &file) override
+    {
+        std::filesystem::path path;
+        if (const int error = pathIn(directory, name, path)) {
+            return error;
+        }
+        if (const int error = openPath(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT, file)) {
+            return error;
+        }
+        if (isReparsePoint(toHandle(file))) {
+            CloseHandle(toHandle(std::exchange(file, invalidHandle)));
+            return ELOOP;
+        }
+        return 0;
     }
 
     int reserve(Handle file, std::uint64_t size) override
@@ -331,11 +435,15 @@ public:
         return FlushFileBuffers(toHandle(file)) ? 0 : lastError();
     }
 
-    int linkUnnamed(Handle, const std::filesystem::path &) override { return EOPNOTSUPP; }
+    int linkUnnamed(Handle, Handle, const std::filesystem::path &) override { return EOPNOTSUPP; }
 
-    int renameNoReplace(Handle &file, const std::filesystem::path &,
+    int renameNoReplace(Handle &file, Handle directory, const std::filesystem::path &,
                         const std::filesystem::path &to) override
     {
+        std::filesystem::path target;
+        if (const int error = pathIn(directory, to, target)) {
+            return error;
+        }
         // The file made by createNew sheds its temporary marks first: a file being deleted
         // cannot be renamed, and its final name must not hide it. The attributes are flushed
         // with it, so that a power cut cannot bring the file back hidden.
@@ -344,7 +452,7 @@ public:
             !FlushFileBuffers(handle)) {
             return lastError();
         }
-        if (!renameHandle(handle, systemPath(to))) {
+        if (!renameHandle(handle, systemPath(target))) {
             const int error = lastError();
             setDeleteOnClose(handle, true);
             setHidden(handle, true);
@@ -362,8 +470,12 @@ public:
         return 0;
     }
 
-    int removeFile(const std::filesystem::path &path) override
+    int removeFile(Handle directory, const std::filesystem::path &name) override
     {
+        std::filesystem::path path;
+        if (const int error = pathIn(directory, name, path)) {
+            return error;
+        }
         return DeleteFileW(systemPath(path).c_str()) ? 0 : lastError();
     }
 
@@ -378,23 +490,63 @@ public:
         return notSupported(error) ? 0 : errorFrom(error);
     }
 
-    int close(Handle handle) override { return CloseHandle(toHandle(handle)) ? 0 : lastError(); }
+    int close(Handle handle) override
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_folders.erase(handle);
+        }
+        return CloseHandle(toHandle(handle)) ? 0 : lastError();
+    }
 
-    int freeSpace(const std::filesystem::path &path, std::uint64_t &bytes) override
+    int freeSpace(const std::filesystem::path &path, std::optional<std::uint64_t> &bytes) override
     {
         std::wstring folder = systemPath(path);
         if (!folder.ends_with(L'\\')) {
             folder += L'\\';
         }
         ULARGE_INTEGER available = {};
-        if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) {
+        ULARGE_INTEGER total = {};
+        if (!GetDiskFreeSpaceExW(folder.c_str(), &available, &total, nullptr)) {
             return lastError();
         }
-        bytes = available.QuadPart;
+        // A file system that reports no size at all keeps no count of its space.
+        if (total.QuadPart == 0) {
+            bytes.reset();
+        } else {
+            bytes = available.QuadPart;
+        }
         return 0;
     }
 
 private:
+    // The folders opened by this class, by their handles: the path a held folder was opened by
+    // stays its path, since nobody can rename it meanwhile.
+    void remember(Handle directory, const std::filesystem::path &path)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_folders[directory] = path;
+    }
+
+    // The path of `name` in the folder open as `directory`.
+    int pathIn(Handle directory, const std::filesystem::path &name, std::filesystem::path &path)
+    {
+        std::filesystem::path folder;
+        {
+            const std::lock_guard lock(m_mutex);
+            if (const auto found = m_folders.find(directory); found != m_folders.end()) {
+                folder = found->second;
+            }
+        }
+        if (folder.empty()) {
+            if (const int error = finalPath(directory, folder)) {
+                return error;
+            }
+        }
+        path = folder / name;
+        return 0;
+    }
+
     static int openPath(const std::filesystem::path &path, DWORD access, DWORD disposition,
                         DWORD flags, Handle &handle)
     {
@@ -409,6 +561,9 @@ private:
         handle = reinterpret_cast<Handle>(opened);
         return 0;
     }
+
+    std::mutex m_mutex;
+    std::map<Handle, std::filesystem::path> m_folders;
 };
 
 } // namespace

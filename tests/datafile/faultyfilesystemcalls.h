@@ -16,9 +16,11 @@ public:
         MakeDirectory,
         RemoveDirectory,
         OpenDirectory,
+        HoldDirectory,
         CreateUnnamed,
         CreateNew,
         OpenExisting,
+        OpenInDirectory,
         Reserve,
         WriteAt,
         ReadAt,
@@ -42,31 +44,41 @@ public:
     int count(Call call) const { return m_counts[call]; }
     // Free space to report instead of the real figure.
     std::optional<std::uint64_t> reportedFree;
+    // Report that the file system does not tell its free space.
+    bool freeUnknown = false;
     std::function<void(Call)> before;
 
     int makeDirectory(const std::filesystem::path &p) override
     {
         return run(MakeDirectory, [&] { return real().makeDirectory(p); });
     }
-    int removeDirectory(const std::filesystem::path &p) override
+    int removeDirectory(Handle &d, const std::filesystem::path &p) override
     {
-        return run(RemoveDirectory, [&] { return real().removeDirectory(p); });
+        return run(RemoveDirectory, [&] { return real().removeDirectory(d, p); });
     }
     int openDirectory(const std::filesystem::path &p, Handle &h) override
     {
         return run(OpenDirectory, [&] { return real().openDirectory(p, h); });
     }
-    int createUnnamed(const std::filesystem::path &p, Handle &h) override
+    int holdDirectory(const std::filesystem::path &p, bool w, Handle &h) override
     {
-        return run(CreateUnnamed, [&] { return real().createUnnamed(p, h); });
+        return run(HoldDirectory, [&] { return real().holdDirectory(p, w, h); });
     }
-    int createNew(const std::filesystem::path &p, Handle &h) override
+    int createUnnamed(Handle d, Handle &h) override
     {
-        return run(CreateNew, [&] { return real().createNew(p, h); });
+        return run(CreateUnnamed, [&] { return real().createUnnamed(d, h); });
+    }
+    int createNew(Handle d, const std::filesystem::path &n, Handle &h) override
+    {
+        return run(CreateNew, [&] { return real().createNew(d, n, h); });
     }
     int openExisting(const std::filesystem::path &p, bool w, Handle &h) override
     {
         return run(OpenExisting, [&] { return real().openExisting(p, w, h); });
+    }
+    int openInDirectory(Handle d, const std::filesystem::path &n, Handle &h) override
+    {
+        return run(OpenInDirectory, [&] { return real().openInDirectory(d, n, h); });
     }
     int reserve(Handle h, std::uint64_t size) override
     {
@@ -88,18 +100,18 @@ public:
     {
         return run(SyncData, [&] { return real().syncData(h); });
     }
-    int linkUnnamed(Handle h, const std::filesystem::path &t) override
+    int linkUnnamed(Handle h, Handle d, const std::filesystem::path &n) override
     {
-        return run(LinkUnnamed, [&] { return real().linkUnnamed(h, t); });
+        return run(LinkUnnamed, [&] { return real().linkUnnamed(h, d, n); });
     }
-    int renameNoReplace(Handle &h, const std::filesystem::path &f,
+    int renameNoReplace(Handle &h, Handle d, const std::filesystem::path &f,
                         const std::filesystem::path &t) override
     {
-        return run(RenameNoReplace, [&] { return real().renameNoReplace(h, f, t); });
+        return run(RenameNoReplace, [&] { return real().renameNoReplace(h, d, f, t); });
     }
-    int removeFile(const std::filesystem::path &p) override
+    int removeFile(Handle d, const std::filesystem::path &n) override
     {
-        return run(RemoveFile, [&] { return real().removeFile(p); });
+        return run(RemoveFile, [&] { return real().removeFile(d, n); });
     }
     int syncDirectory(Handle h) override
     {
@@ -111,11 +123,13 @@ public:
         const int error = real().close(h);
         return run(Close, [&] { return error; });
     }
-    int freeSpace(const std::filesystem::path &p, std::uint64_t &bytes) override
+    int freeSpace(const std::filesystem::path &p, std::optional<std::uint64_t> &bytes) override
     {
         return run(FreeSpace, [&] {
             const int error = real().freeSpace(p, bytes);
-            if (reportedFree) {
+            if (freeUnknown) {
+                bytes.reset();
+            } else if (reportedFree) {
                 bytes = *reportedFree;
             }
             return error;

@@ -69,6 +69,10 @@ INSTANTIATE_TEST_SUITE_P(
     DataFileStore, FailedCreate,
     ::testing::Values(
         CreateFaultRow{"nameless: create", true, Call::CreateUnnamed, 0, EIO, ioError},
+        CreateFaultRow{"nameless: create, too many files open", true, Call::CreateUnnamed, 0,
+                       EMFILE, "too many files are open in this program"},
+        CreateFaultRow{"nameless: create, too many files open in the system", true,
+                       Call::CreateUnnamed, 0, ENFILE, "too many files are open in the system"},
         CreateFaultRow{"nameless: reserve, disk full", true, Call::Reserve, 0, ENOSPC, diskFull},
         CreateFaultRow{"nameless: reserve, size limit", true, Call::Reserve, 0, EFBIG, sizeLimit},
         CreateFaultRow{"nameless: write header", true, Call::WriteAt, 0, EIO, ioError},
@@ -112,9 +116,11 @@ INSTANTIATE_TEST_SUITE_P(
         CreateFaultRow{"make the run folder, name too long", true, Call::MakeDirectory, 0,
                        ENAMETOOLONG,
                        folderFailed + "a name in the path is too long for the file system"},
-        CreateFaultRow{"open the run folder", true, Call::OpenDirectory, 0, EIO,
+        CreateFaultRow{"hold the run folder", true, Call::HoldDirectory, 0, EIO,
                        folderFailed + ioError},
-        CreateFaultRow{"open the data folder", true, Call::OpenDirectory, 1, EIO,
+        CreateFaultRow{"hold the run folder, too many files open", true, Call::HoldDirectory, 0,
+                       EMFILE, folderFailed + "too many files are open in this program"},
+        CreateFaultRow{"open the data folder", true, Call::OpenDirectory, 0, EIO,
                        folderFailed + ioError},
         CreateFaultRow{"flush the data folder", true, Call::SyncDirectory, 0, EIO,
                        folderFailed + ioError},
@@ -182,7 +188,8 @@ TEST_P(FailedClose, IsReportedOnce)
 }
 
 INSTANTIATE_TEST_SUITE_P(DataFileStore, FailedClose,
-                         ::testing::Values(CloseFaultRow{"read the header", Call::ReadAt},
+                         ::testing::Values(CloseFaultRow{"open again", Call::OpenInDirectory},
+                                           CloseFaultRow{"read the header", Call::ReadAt},
                                            CloseFaultRow{"write the header", Call::WriteAt},
                                            CloseFaultRow{"flush", Call::SyncData},
                                            CloseFaultRow{"close", Call::Close}),
@@ -196,7 +203,8 @@ TEST_F(StoreTest, CloseFlushesTheMarkedFile)
     std::vector<Call> order;
     calls.before = [&](Call call) { order.push_back(call); };
     close(store, 2);
-    EXPECT_EQ(order, (std::vector<Call>{Call::ReadAt, Call::WriteAt, Call::SyncData, Call::Close}));
+    EXPECT_EQ(order, (std::vector<Call>{Call::OpenInDirectory, Call::ReadAt, Call::WriteAt,
+                                        Call::SyncData, Call::Close}));
 }
 
 struct ForeignFileRow : Row
@@ -237,3 +245,83 @@ INSTANTIATE_TEST_SUITE_P(DataFileStore, ForeignFile,
                                            ForeignFileRow{"temporary", false,
                                                           Call::RenameNoReplace}),
                          RowName());
+
+// Some file systems (ramfs, some FUSE ones) keep no count of their space; the reservation then
+// decides whether the file fits.
+TEST_F(StoreTest, UnknownFreeSpaceLeavesItToTheReservation)
+{
+    calls.freeUnknown = true;
+    DataFileStore &store = makeStore();
+    EXPECT_EQ(createError(store, 1, 100), "");
+    EXPECT_EQ(DataFile::open(*store.filePath(1)).header().capacity, 100u);
+
+    calls.fail(Call::Reserve, ENOSPC);
+    EXPECT_EQ(createError(store, 2, 100), "Cannot create data file 2 at " +
+                                              text(*store.runFolder() / "0002.qdf") +
+                                              ": the disk is full (needs 4.8 KiB).");
+}
+
+struct LeftFileRow : Row
+{
+    bool nameless;
+    bool first; // the run's first file, or one after another
+};
+
+class LeftFile : public StoreFixture<FolderTestWithRows<LeftFileRow>>
+{
+};
+
+// The folder cannot be flushed after the file got its name, and the name cannot be taken back:
+// the file stays, and the user is told where, and the run stays in that one folder.
+TEST_P(LeftFile, IsReportedWhereItIsAndTheRunKeepsItsFolder)
+{
+    const LeftFileRow &row = GetParam();
+    DataFileStore &store = makeStore(row.nameless);
+    const std::int32_t number = row.first ? 1 : 3;
+    if (!row.first) {
+        create(store, 1, 10);
+    }
+    calls.fail(Call::SyncDirectory, EIO, false, row.first ? 1 : 0);
+    calls.fail(Call::RemoveFile, EACCES);
+    int error = 0;
+    const std::string message = createError(store, number, 10, &error);
+    ASSERT_TRUE(store.runFolder());
+    const auto runFolder = *store.runFolder();
+    const auto path = runFolder / DataFileStore::fileName(number);
+    EXPECT_EQ(message, "Cannot create data file " + std::to_string(number) +
+                           " safely: its folder could not be flushed (" + ioError +
+                           "), and the file could not be removed either (permission was "
+                           "denied); it is left at " +
+                           text(path) + ", not closed cleanly.");
+    EXPECT_EQ(error, EIO);
+    EXPECT_FALSE(DataFile::open(path).header().closedCleanly);
+    EXPECT_EQ(store.filePath(number), path);
+
+    EXPECT_EQ(create(store, 2, 10), 0);
+    EXPECT_EQ(store.runFolder(), runFolder);
+    EXPECT_EQ(tree(store.root()).size(), row.first ? 3u : 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(DataFileStore, LeftFile,
+                         ::testing::Values(LeftFileRow{"nameless: first file", true, true},
+                                           LeftFileRow{"nameless: later file", true, false},
+                                           LeftFileRow{"temporary: first file", false, true},
+                                           LeftFileRow{"temporary: later file", false, false}),
+                         RowName());
+
+// Another store starting up may clear the new run folder before this one holds it, taking it
+// for a killed run's: the run goes on in a folder of the next name.
+TEST_F(StoreTest, RunFolderRemovedBeforeItIsHeldIsMadeAgain)
+{
+    DataFileStore &store = makeStore();
+    calls.before = [&](Call call) {
+        if (call == Call::HoldDirectory && calls.count(Call::HoldDirectory) == 1) {
+            for (const std::string &entry : tree(folder.path())) {
+                std::filesystem::remove(folder.path() / entry);
+            }
+        }
+    };
+    EXPECT_EQ(createError(store, 1, 10), "");
+    EXPECT_TRUE(matches(text(store.runFolder()->filename()), R"(.* \(002\))"));
+    EXPECT_EQ(tree(folder.path()).size(), 2u);
+}

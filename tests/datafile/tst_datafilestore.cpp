@@ -397,13 +397,16 @@ class SameSecond : public FolderTestWithRows<SameSecondRow>
 };
 
 // Runs that start in the same second get " (002)" and up; the taken names are made for the
-// seconds around the test so that the run finds them whenever it starts.
+// seconds around the test so that the run finds them whenever it starts. Each holds a file, as
+// an earlier run's folder does: an empty one would be cleared as a killed run's leftover.
 TEST_P(SameSecond, RunGetsTheNextFreeSuffix)
 {
     const std::time_t now = std::time(nullptr);
     for (std::time_t second = now - 2; second <= now + 30; ++second) {
         for (const std::string &suffix : GetParam().taken) {
-            std::filesystem::create_directory(folder.path() / (localName(second) + suffix));
+            const auto taken = folder.path() / (localName(second) + suffix);
+            std::filesystem::create_directory(taken);
+            write(taken / "0001.qdf", "an earlier run's file");
         }
     }
     DataFileStore store(folder.path());
@@ -430,16 +433,19 @@ TEST_F(StoreTest, RenameNeverReplacesAnExistingFile)
     FileSystemCalls &calls = systemFileCalls();
     const auto from = folder.path() / "from";
     const auto to = folder.path() / "to";
+    FileSystemCalls::Handle directory = FileSystemCalls::invalidHandle;
+    ASSERT_EQ(calls.holdDirectory(folder.path(), true, directory), 0);
+    const FileHandle held(calls, directory);
     FileSystemCalls::Handle handle = FileSystemCalls::invalidHandle;
-    ASSERT_EQ(calls.createNew(from, handle), 0);
+    ASSERT_EQ(calls.createNew(directory, "from", handle), 0);
     FileHandle file(calls, handle);
     ASSERT_EQ(calls.writeAt(file.get(), 0, "new", 3), 0);
     write(to, "old");
-    EXPECT_EQ(calls.renameNoReplace(handle, from, to), EEXIST);
+    EXPECT_EQ(calls.renameNoReplace(handle, directory, "from", "to"), EEXIST);
     EXPECT_EQ(contents(to), "old");
 
     std::filesystem::remove(to);
-    EXPECT_EQ(calls.renameNoReplace(handle, from, to), 0);
+    EXPECT_EQ(calls.renameNoReplace(handle, directory, "from", "to"), 0);
     if (handle != file.get()) {
         file = FileHandle(calls, handle);
     }
@@ -447,3 +453,162 @@ TEST_F(StoreTest, RenameNeverReplacesAnExistingFile)
     EXPECT_FALSE(std::filesystem::exists(from));
     EXPECT_EQ(contents(to), "new");
 }
+
+struct SwappedFileRow : Row
+{
+    // Puts something in place of `made`; false when this system cannot.
+    bool (*swap)(const std::filesystem::path &made, const DataFileHeader &header);
+    std::string reason;
+};
+
+class SwappedFile : public FolderTestWithRows<SwappedFileRow>
+{
+};
+
+namespace {
+
+// A valid, empty data file with `header`.
+void writeDataFile(const std::filesystem::path &path, const DataFileHeader &header)
+{
+    const HeaderBytes bytes = encodeHeader(header);
+    std::string file(fileSizeFor(header.capacity), '\0');
+    std::copy(bytes.begin(), bytes.end(), file.begin());
+    write(path, file);
+}
+
+const std::string notMade = "the file there is not the one this run made ";
+
+} // namespace
+
+// Between making and closing, something else takes the file's place: it is not marked, and
+// the user is told.
+TEST_P(SwappedFile, IsLeftAsItIs)
+{
+    const SwappedFileRow &row = GetParam();
+    DataFileStore store(folder.path());
+    create(store, 1, 10);
+    create(store, 2, 10);
+    const auto made = *store.filePath(1);
+    const DataFileHeader header = DataFile::open(made).header();
+    if (!row.swap(made, header)) {
+        GTEST_SKIP() << "this system cannot make that here";
+    }
+    const auto before = snapshot(folder.path());
+
+    EXPECT_EQ(errorOf([&] { close(store, 1); }), "Cannot close data file 1 at " + text(made) +
+                                                     ": " + row.reason + "; it was left as it is.");
+    EXPECT_EQ(snapshot(folder.path()), before);
+    EXPECT_EQ(close(store, 2), 0);
+    EXPECT_TRUE(DataFile::open(*store.filePath(2)).header().closedCleanly);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataFileStore, SwappedFile,
+    ::testing::Values(
+        SwappedFileRow{"another file of the run",
+                       [](const std::filesystem::path &made, const DataFileHeader &) {
+                           std::filesystem::remove(made);
+                           std::filesystem::copy_file(made.parent_path() / "0002.qdf", made);
+                           return true;
+                       },
+                       notMade + "(its header gives file number 2)"},
+        SwappedFileRow{"the same number made at another time",
+                       [](const std::filesystem::path &made, const DataFileHeader &header) {
+                           DataFileHeader other = header;
+                           other.createdMs -= 1000;
+                           std::filesystem::remove(made);
+                           writeDataFile(made, other);
+                           return true;
+                       },
+                       notMade + "(its header gives another creation time)"},
+        SwappedFileRow{"not a data file",
+                       [](const std::filesystem::path &made, const DataFileHeader &) {
+                           write(made, std::string(100, 'x'));
+                           return true;
+                       },
+                       "it is not a Quelm data file (its first bytes are not \"QUELMDAT\")"},
+        SwappedFileRow{"a link to the file",
+                       [](const std::filesystem::path &made, const DataFileHeader &) {
+                           const auto kept = made.parent_path().parent_path() / "kept.qdf";
+                           std::filesystem::rename(made, kept);
+                           std::error_code error;
+                           std::filesystem::create_symlink(kept, made, error);
+                           return !error;
+                       },
+                       "a symbolic link stands where the file should be"}),
+    RowName());
+
+// A store starting up clears what killed runs left: hidden temporary files and empty run
+// folders. It never touches a folder a running store holds, nor anything it did not make.
+TEST_F(StoreTest, StartClearsOnlyLeftoversNoRunningStoreHolds)
+{
+    const std::string temporary = ".0002.qdf.0123456789abcdef.tmp";
+    DataFileStore running(folder.path());
+    create(running, 1, 10);
+    const std::string live = text(running.runFolder()->filename());
+    write(*running.runFolder() / temporary, "being made");
+    const auto make = [&](const std::string &path, const std::string &file) {
+        std::filesystem::create_directories(folder.path() / path);
+        if (!file.empty()) {
+            write(folder.path() / path / file, "left");
+        }
+    };
+    make("2020-01-01 00-00-00", "");
+    make("2020-01-01 00-00-01 (002)", temporary);
+    make("2020-01-01 00-00-02", temporary);
+    write(folder.path() / "2020-01-01 00-00-02" / "0001.qdf", "a file of that run");
+    make("2020-01-01 00-00-03", ".0002.qdf.tmp");
+    make("2020-01-01 00-00-04", "0001.qdf.0123456789abcdef.tmp");
+    make("notes", "");
+    make("2020-01-01", "");
+
+    DataFileStore starting(folder.path());
+    EXPECT_EQ(tree(folder.path()),
+              (std::vector<std::string>{"2020-01-01", "2020-01-01 00-00-02",
+                                        "2020-01-01 00-00-02/0001.qdf", "2020-01-01 00-00-03",
+                                        "2020-01-01 00-00-03/.0002.qdf.tmp", "2020-01-01 00-00-04",
+                                        "2020-01-01 00-00-04/0001.qdf.0123456789abcdef.tmp", live,
+                                        live + "/" + temporary, live + "/0001.qdf", "notes"}));
+    EXPECT_EQ(close(running, 1), 0);
+}
+
+class SwappedRunFolder : public FolderTestWithRows<Row>
+{
+};
+
+// Someone moves the run folder away and puts a link to another folder in its place: the next
+// file still goes into the run's own folder, never into the other one. Windows does not let
+// the held folder be moved at all.
+TEST_P(SwappedRunFolder, NextFileStaysInTheRun)
+{
+    FaultyFileSystemCalls calls;
+    if (std::string(GetParam().name) == "temporary") {
+        calls.fail(FaultyFileSystemCalls::CreateUnnamed, EOPNOTSUPP, true);
+    }
+    DataFileStore store(folder.path(), calls);
+    create(store, 1, 10);
+    const auto runFolder = *store.runFolder();
+    const auto moved = folder.path() / "moved";
+    const auto other = folder.path() / "other";
+    std::filesystem::create_directory(other);
+    std::error_code error;
+    std::filesystem::rename(runFolder, moved, error);
+    if (error) {
+        EXPECT_EQ(create(store, 2, 10), 0);
+        EXPECT_TRUE(std::filesystem::exists(runFolder / "0002.qdf"));
+        return;
+    }
+    std::filesystem::create_directory_symlink(other, runFolder, error);
+    if (error) {
+        GTEST_SKIP() << "this system cannot make a link to a folder here";
+    }
+
+    EXPECT_EQ(create(store, 2, 10), 0);
+    EXPECT_EQ(tree(other), std::vector<std::string>());
+    EXPECT_EQ(tree(moved), (std::vector<std::string>{"0001.qdf", "0002.qdf"}));
+    EXPECT_EQ(close(store, 2), 0);
+    EXPECT_TRUE(DataFile::open(moved / "0002.qdf").header().closedCleanly);
+}
+
+INSTANTIATE_TEST_SUITE_P(DataFileStore, SwappedRunFolder,
+                         ::testing::Values(Row{"nameless"}, Row{"temporary"}), RowName());

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sched.h>
 #include <seccomp.h>
 #include <sstream>
@@ -62,6 +63,46 @@ bool failSystemCalls(const std::vector<int> &syscalls, int error)
 
 constexpr int filterRefused = 77;
 
+// In a child process: mounts a file system of `type` at `mountPoint`, seen by this process
+// only (a user and mount namespace of its own); false if the system refuses.
+bool mountPrivately(const char *type, const std::filesystem::path &mountPoint, const char *options)
+{
+    const uid_t uid = ::getuid();
+    const gid_t gid = ::getgid();
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+        return false;
+    }
+    std::ofstream("/proc/self/setgroups") << "deny";
+    std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
+    std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
+    return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           ::mount(type, mountPoint.c_str(), type, 0, options) == 0;
+}
+
+// The highest descriptor number this process has open.
+int highestDescriptor()
+{
+    int highest = 0;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        highest = std::max(highest, std::stoi(entry.path().filename().string()));
+    }
+    return highest;
+}
+
+// What is under `root`, with the run folder's name given as "run" and the random part of a
+// temporary name as "X".
+std::vector<std::string> shape(const std::filesystem::path &root)
+{
+    static const std::regex runFolder(R"(^\d{4}-\d\d-\d\d \d\d-\d\d-\d\d)");
+    static const std::regex random(R"(\.[0-9a-f]{16}\.tmp$)");
+    std::vector<std::string> entries;
+    for (const std::string &entry : tree(root)) {
+        entries.push_back(
+            std::regex_replace(std::regex_replace(entry, runFolder, "run"), random, ".X.tmp"));
+    }
+    return entries;
+}
+
 std::size_t openDescriptors()
 {
     std::size_t count = 0;
@@ -104,16 +145,7 @@ TEST_F(PosixStoreTest, DiskFullIsReportedWithSizes)
     const auto mountPoint = folder.path();
     const auto root = mountPoint / "Quelm";
     ChildProcess child([&] {
-        const uid_t uid = ::getuid();
-        const gid_t gid = ::getgid();
-        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-            return filterRefused;
-        }
-        std::ofstream("/proc/self/setgroups") << "deny";
-        std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
-        std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
-        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m") != 0) {
+        if (!mountPrivately("tmpfs", mountPoint, "size=1m")) {
             return filterRefused;
         }
         FaultyFileSystemCalls calls;
@@ -314,12 +346,16 @@ TEST_F(PosixStoreTest, RenameWithoutTheNoReplaceFlagNeverReplaces)
             return filterRefused;
         }
         FileSystemCalls &calls = systemFileCalls();
-        // The POSIX rename goes by the names; the handle is not needed.
+        FileSystemCalls::Handle directory = FileSystemCalls::invalidHandle;
+        if (calls.openDirectory(from.parent_path(), directory) != 0) {
+            return 2;
+        }
+        // The POSIX rename goes by the names; the file's handle is not needed.
         FileSystemCalls::Handle none = FileSystemCalls::invalidHandle;
-        const int taken = calls.renameNoReplace(none, from, to);
+        const int taken = calls.renameNoReplace(none, directory, "from", "to");
         ChildProcess::say(contents(from) + "," + contents(to) + ";");
         std::filesystem::remove(to);
-        const int free = calls.renameNoReplace(none, from, to);
+        const int free = calls.renameNoReplace(none, directory, "from", "to");
         ChildProcess::say(std::to_string(std::filesystem::exists(from)) + "," + contents(to));
         return taken == EEXIST && free == 0 ? 0 : 1;
     });
@@ -331,3 +367,151 @@ TEST_F(PosixStoreTest, RenameWithoutTheNoReplaceFlagNeverReplaces)
     EXPECT_EQ(code, 0) << said;
     EXPECT_EQ(said, "new,old;0,new");
 }
+
+// ramfs keeps no count of its space: it says 0 bytes free of 0. Files are made all the same.
+TEST_F(PosixStoreTest, FileSystemWithoutASizeTakesFiles)
+{
+    const auto mountPoint = folder.path();
+    const auto root = mountPoint / "Quelm";
+    ChildProcess child([&] {
+        if (!mountPrivately("ramfs", mountPoint, nullptr)) {
+            return filterRefused;
+        }
+        DataFileStore store(root);
+        ChildProcess::say(createError(store, 1, 1000) + ";");
+        ChildProcess::say(errorOf([&] { close(store, 1); }) + ";");
+        ChildProcess::say(std::to_string(DataFile::open(*store.filePath(1)).header().capacity));
+        return 0;
+    });
+    const std::string said = child.readUntil();
+    const int code = exitCode(child);
+    if (code == filterRefused) {
+        GTEST_SKIP() << "this system refuses a user namespace with its own ramfs";
+    }
+    EXPECT_EQ(code, 0) << said;
+    EXPECT_EQ(said, ";;1000");
+}
+
+// A run holds the same few descriptors however many files it makes: a hundred are made and
+// closed with room for only a handful more than the process had open. Past the limit, the
+// reason is told in plain words.
+TEST_F(PosixStoreTest, ManyFilesUnderALowDescriptorLimit)
+{
+    const auto root = folder.path();
+    ChildProcess child([&] {
+        // The free numbers below the highest open one are taken first: a descriptor inherited
+        // with a high number would otherwise leave room for hundreds.
+        const int highest = highestDescriptor();
+        for (int fd = ::dup(0); fd >= 0; fd = ::dup(0)) {
+            if (fd > highest) {
+                ::close(fd);
+                break;
+            }
+        }
+        const auto few = static_cast<rlim_t>(highest + 5);
+        const rlimit limit = {few, few};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+            return 2;
+        }
+        DataFileStore store(root);
+        for (std::int32_t number = 1; number <= 100; ++number) {
+            if (const std::string error = createError(store, number, 10); !error.empty()) {
+                ChildProcess::say(error);
+                return 1;
+            }
+        }
+        for (std::int32_t number = 1; number <= 100; ++number) {
+            if (const std::string error = errorOf([&] { close(store, number); }); !error.empty()) {
+                ChildProcess::say(error);
+                return 1;
+            }
+        }
+        while (::dup(0) >= 0) {
+        }
+        ChildProcess::say(createError(store, 101, 10));
+        return 0;
+    });
+    const std::string said = child.readUntil();
+    ASSERT_EQ(exitCode(child), 0) << said;
+    EXPECT_TRUE(matches(said, "Cannot create data file 101 at .*: too many files are open in "
+                              "this program\\."))
+        << said;
+    const auto entries = tree(root);
+    ASSERT_EQ(entries.size(), 101u);
+    for (std::size_t i = 1; i < entries.size(); ++i) {
+        EXPECT_TRUE(DataFile::open(root / entries[i]).header().closedCleanly) << entries[i];
+    }
+}
+
+struct KilledRunRow : Row
+{
+    bool nameless;
+    std::int32_t making; // the file being made, just before it gets its name
+    bool killed;         // false: the run is still going
+    std::vector<std::string> left;
+    std::vector<std::string> afterNextStart;
+};
+
+class KilledRun : public FolderTestWithRows<KilledRunRow>
+{
+};
+
+// A run killed before a file got its name leaves a hidden temporary (where files cannot be
+// made without a name), or an empty run folder; the next store to start clears them. A run
+// still going keeps all it has.
+TEST_P(KilledRun, LeftoversGoAtTheNextStart)
+{
+    const KilledRunRow &row = GetParam();
+    const auto root = folder.path();
+    ChildProcess child([&] {
+        FaultyFileSystemCalls calls;
+        if (!row.nameless) {
+            calls.fail(Call::CreateUnnamed, EOPNOTSUPP, true);
+        }
+        DataFileStore store(root, calls);
+        for (std::int32_t number = 1; number <= row.making; ++number) {
+            if (number == row.making) {
+                calls.before = [&](Call call) {
+                    if (call == Call::LinkUnnamed || call == Call::RenameNoReplace) {
+                        ChildProcess::say("naming\n");
+                        if (row.killed) {
+                            ::raise(SIGKILL);
+                        }
+                        ::pause();
+                    }
+                };
+            }
+            create(store, number, 100000);
+        }
+        return 0;
+    });
+    ASSERT_EQ(child.readUntil('\n'), "naming\n");
+    if (row.killed) {
+        const std::optional<int> status = child.wait();
+        ASSERT_TRUE(status) << "the child was still running at the deadline";
+        ASSERT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
+    }
+    EXPECT_EQ(shape(root), row.left);
+
+    DataFileStore next(root);
+    EXPECT_EQ(shape(root), row.afterNextStart);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataFileStore, KilledRun,
+    ::testing::Values(
+        KilledRunRow{"nameless: first file", true, 1, true, {"run"}, {}},
+        KilledRunRow{"temporary: first file", false, 1, true, {"run", "run/.0001.qdf.X.tmp"}, {}},
+        KilledRunRow{"temporary: later file",
+                     false,
+                     2,
+                     true,
+                     {"run", "run/.0002.qdf.X.tmp", "run/0001.qdf"},
+                     {"run", "run/0001.qdf"}},
+        KilledRunRow{"temporary: still running",
+                     false,
+                     2,
+                     false,
+                     {"run", "run/.0002.qdf.X.tmp", "run/0001.qdf"},
+                     {"run", "run/.0002.qdf.X.tmp", "run/0001.qdf"}}),
+    RowName());

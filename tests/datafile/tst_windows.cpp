@@ -77,6 +77,19 @@ void close(DataFileStore &store, std::int32_t number)
     store.CloseDataFile(number);
 }
 
+// A temporary file made the way the store makes one, given by its full path.
+int createNew(const std::filesystem::path &path, FileSystemCalls::Handle &file)
+{
+    FileSystemCalls &calls = systemFileCalls();
+    FileSystemCalls::Handle folder = FileSystemCalls::invalidHandle;
+    if (const int error = calls.openDirectory(path.parent_path(), folder)) {
+        return error;
+    }
+    const int error = calls.createNew(folder, path.filename(), file);
+    calls.close(folder);
+    return error;
+}
+
 // The store's temporary file under `root`, if there is one.
 std::optional<std::filesystem::path> temporaryUnder(const std::filesystem::path &root)
 {
@@ -128,7 +141,7 @@ TEST_P(Reserve, SetsTheSizeWhereAllocationIsRefusedToo)
     const std::filesystem::path path = folder.path() / "reserved";
     FileSystemCalls &calls = systemFileCalls();
     FileSystemCalls::Handle handle = FileSystemCalls::invalidHandle;
-    ASSERT_EQ(calls.createNew(path, handle), 0);
+    ASSERT_EQ(createNew(path, handle), 0);
     FileHandle file(calls, handle);
 
     FILE_ALLOCATION_INFO probe = {};
@@ -197,7 +210,7 @@ TEST(TemporaryFile, GoesWhenClosedUnnamed)
     const std::filesystem::path path = folder.path() / "temporary";
     FileSystemCalls &calls = systemFileCalls();
     FileSystemCalls::Handle handle = FileSystemCalls::invalidHandle;
-    ASSERT_EQ(calls.createNew(path, handle), 0);
+    ASSERT_EQ(createNew(path, handle), 0);
     EXPECT_TRUE(isHidden(path));
     EXPECT_EQ(calls.close(handle), 0);
     EXPECT_FALSE(std::filesystem::exists(path));
@@ -213,7 +226,7 @@ TEST(TemporaryFileChild, HoldsOneUntilKilled)
     }
     const std::filesystem::path root(folder);
     FileSystemCalls::Handle handle = FileSystemCalls::invalidHandle;
-    ASSERT_EQ(systemFileCalls().createNew(root / ".0001.qdf.1.tmp", handle), 0);
+    ASSERT_EQ(createNew(root / ".0001.qdf.1.tmp", handle), 0);
     std::ofstream(root / "ready") << "ready";
     Sleep(60000);
 }
