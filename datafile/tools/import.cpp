@@ -138,8 +138,10 @@ quelm::DataFile openLocked(const std::filesystem::path &path, const std::string 
             }
         }
         if (!told) {
+            // Flushed: the C library may buffer the error stream when it goes to a file.
             std::cerr << "quelm-import: waiting for another program to finish writing to " << file
-                      << "\n";
+                      << "\n"
+                      << std::flush;
             told = true;
         }
         std::this_thread::sleep_for(lockRetry);

@@ -58,6 +58,23 @@ std::string goodLines(std::size_t count)
     return text;
 }
 
+// Whether the import, started while another writer holds the lock, says that it waits; it may
+// take a while to start (slowly under Wine), so this waits for it, up to a deadline.
+bool saysItWaits(Child &import)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (contains(import.err(), "waiting for another program to finish writing to")) {
+            return true;
+        }
+        if (!import.running()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 } // namespace
 
 // A bad line anywhere is named with its column, and the file stays as it was, byte for byte.
@@ -238,11 +255,9 @@ TEST(ImportLock, WaitsForAnotherWriter)
     Child::Streams streams;
     streams.input = scratch.path() / "in.csv";
     Child import({importer, path.string()}, streams, scratch.path());
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_TRUE(saysItWaits(import)) << import.err();
     EXPECT_TRUE(import.running());
     EXPECT_EQ(contents(path), before);
-    EXPECT_TRUE(contains(import.err(), "waiting for another program to finish writing to"))
-        << import.err();
     writer.reset();
     EXPECT_EQ(import.wait(), 0) << import.err();
     EXPECT_EQ(storedBars(path), (std::vector<Bar>{stored, next1, next2}));
@@ -271,10 +286,7 @@ TEST_P(ChecksAgainWithTheLock, AndWritesNothing)
     Child::Streams streams;
     streams.input = scratch.path() / "in.csv";
     Child import({importer, path.string()}, streams, scratch.path());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!contains(import.err(), "waiting") && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    ASSERT_TRUE(saysItWaits(import)) << import.err();
     writer->appendBars(std::span(&GetParam().added, 1));
     writer.reset();
     EXPECT_EQ(import.wait(), 1);
