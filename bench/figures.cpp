@@ -51,7 +51,10 @@ std::string barsName(std::int64_t bars)
 class Printer
 {
 public:
-    Printer(const FigureReporter &results, std::ostream &out) : m_results(results), m_out(out) {}
+    Printer(const FigureReporter &results, GoalTally &tally, std::ostream &out)
+        : m_results(results), m_tally(tally), m_out(out)
+    {
+    }
 
     void creation(const Place &place)
     {
@@ -184,37 +187,8 @@ public:
         }
     }
 
-    // Each goal with how often it held in this run, or that it was not measured.
-    void goalSummary()
-    {
-        for (const Goal &each : goals) {
-            m_out << "  figure " << each.figure << ", " << each.compares << ", " << goalText(each)
-                  << ": ";
-            const auto tally = m_tally.find(each.id);
-            if (tally == m_tally.end()) {
-                m_out << "not measured\n";
-                continue;
-            }
-            const auto [held, checked] = tally->second;
-            m_out << (held == checked ? "holds" : "MISSED") << " (" << held << " of " << checked
-                  << ")\n";
-        }
-    }
-
 private:
-    // "(goal <= 1.2: holds)" for a measured value, counted for the summary.
-    std::string check(GoalId id, double value)
-    {
-        const Goal &which = goal(id);
-        const bool held = holds(which, value);
-        auto &[heldCount, checked] = m_tally[id];
-        heldCount += held ? 1 : 0;
-        ++checked;
-        std::string text = "(";
-        text += goalText(which);
-        text += held ? ": holds)" : ": MISSED)";
-        return text;
-    }
+    std::string check(GoalId id, double value) { return m_tally.check(id, value); }
 
     std::optional<double> counterNs(const std::string &run, const std::string &counter) const
     {
@@ -228,16 +202,16 @@ private:
     }
 
     const FigureReporter &m_results;
+    GoalTally &m_tally;
     std::ostream &m_out;
-    std::map<GoalId, std::pair<int, int>> m_tally; // held, checked
 };
 
 } // namespace
 
-void printFigures(const FigureReporter &results, const std::vector<Place> &places,
+void printFigures(const FigureReporter &results, const std::vector<Place> &places, GoalTally &tally,
                   std::ostream &out)
 {
-    Printer printer(results, out);
+    Printer printer(results, tally, out);
     out << "\nFigure 1: create and close one file of n bars, new data folder each time\n";
     for (const Place &place : places) {
         printer.creation(place);
@@ -256,8 +230,6 @@ void printFigures(const FigureReporter &results, const std::vector<Place> &place
     }
     out << "Figure 5: text to 32-bit integer, one call\n";
     printer.conversions();
-    out << "Goals\n";
-    printer.goalSummary();
 }
 
 } // namespace quelm::bench

@@ -5,7 +5,7 @@
 
 namespace quelm::bench {
 
-const std::array<Goal, 6> goals = {{
+const std::array<Goal, 8> goals = {{
     {GoalId::creationBySize, 1,
      "create + close at n=10^7 / at n=10, where space is reserved "
      "without writing it",
@@ -16,6 +16,9 @@ const std::array<Goal, 6> goals = {{
     {GoalId::buildAgainstFirstFile, 4, "a build of a whole run / figure 1 at n=10", 1.5, true, ""},
     {GoalId::runMemoryGrowth, 4, "peak resident memory growth during a run", 1024, false, "KiB"},
     {GoalId::conversionTime, 5, "one text to 32-bit integer conversion", 1, false, "us"},
+    {GoalId::bulkAppend, 6, "appendBars of 10^7 bars / bare pwrite of the same bytes", 1.2, true,
+     ""},
+    {GoalId::bulkRead, 6, "readBars of 10^7 bars / bare pread of the same bytes", 1.2, true, ""},
 }};
 
 const Goal &goal(GoalId id)
@@ -43,6 +46,34 @@ std::string goalText(const Goal &goal)
         text += goal.unit;
     }
     return text;
+}
+
+std::string GoalTally::check(GoalId id, double value)
+{
+    const Goal &which = goal(id);
+    const bool held = holds(which, value);
+    auto &[heldCount, checked] = m_tally[id];
+    heldCount += held ? 1 : 0;
+    ++checked;
+    std::string text = "(";
+    text += goalText(which);
+    text += held ? ": holds)" : ": MISSED)";
+    return text;
+}
+
+void GoalTally::summary(std::ostream &out) const
+{
+    for (const Goal &each : goals) {
+        out << "  figure " << each.figure << ", " << each.compares << ", " << goalText(each)
+            << ": ";
+        const auto tally = m_tally.find(each.id);
+        if (tally == m_tally.end()) {
+            out << "not measured\n";
+            continue;
+        }
+        const auto [held, checked] = tally->second;
+        out << (held == checked ? "holds" : "MISSED") << " (" << held << " of " << checked << ")\n";
+    }
 }
 
 } // namespace quelm::bench

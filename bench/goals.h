@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <map>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,8 @@ enum class GoalId
     buildAgainstFirstFile,
     runMemoryGrowth,
     conversionTime,
+    bulkAppend,
+    bulkRead,
 };
 
 struct Goal
@@ -28,11 +32,24 @@ struct Goal
     std::string_view unit; // of the value and the limit; empty for a ratio
 };
 
-extern const std::array<Goal, 6> goals;
+extern const std::array<Goal, 8> goals;
 
 const Goal &goal(GoalId id);
 bool holds(const Goal &goal, double value);
 // "goal <= 1.2", "goal < 1024 KiB".
 std::string goalText(const Goal &goal);
+
+// How often each goal held in one run, for the closing summary.
+class GoalTally
+{
+public:
+    // "(goal <= 1.2: holds)" for a measured value, counted for the summary.
+    std::string check(GoalId id, double value);
+    // Each goal with how often it held in this run, or that it was not measured.
+    void summary(std::ostream &out) const;
+
+private:
+    std::map<GoalId, std::pair<int, int>> m_tally; // held, checked
+};
 
 } // namespace quelm::bench

@@ -61,8 +61,11 @@ int main(int argc, char *argv[])
 
     quelm::bench::FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    quelm::bench::printFigures(reporter, places, std::cout);
-    quelm::bench::printBulkFigures(reporter, places, std::cout);
+    quelm::bench::GoalTally tally;
+    quelm::bench::printFigures(reporter, places, tally, std::cout);
+    quelm::bench::printBulkFigures(reporter, places, tally, std::cout);
+    std::cout << "Goals\n";
+    tally.summary(std::cout);
     benchmark::Shutdown();
     if (reporter.failures() > 0) {
         std::cerr << "quelm-bench: " << reporter.failures() << " benchmark runs failed.\n";
