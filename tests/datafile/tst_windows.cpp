@@ -16,10 +16,6 @@
 #include <string>
 #include <thread>
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 using namespace quelm;

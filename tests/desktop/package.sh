@@ -52,9 +52,9 @@ depends_on() {
   grep -Eq "$pattern" <<<"$depends" ||
     fail "$(basename "$1") Depends '$depends' lacks $2${3:+ (= $3)}"
 }
-for spec in "$programs quelm utils" "$library libquelm-datafile1 libs" \
+for row in "$programs quelm utils" "$library libquelm-datafile1 libs" \
   "$dev libquelm-datafile-dev libdevel"; do
-  read -r deb name section <<<"$spec"
+  read -r deb name section <<<"$row"
   [ "$(field "$deb" Package)" = "$name" ] || fail "Package is '$(field "$deb" Package)', expected $name"
   [ "$(field "$deb" Version)" = "$version" ] || fail "$name: Version is '$(field "$deb" Version)'"
   [ "$(field "$deb" Section)" = "$section" ] || fail "$name: Section is '$(field "$deb" Section)'"

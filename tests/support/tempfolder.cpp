@@ -9,10 +9,6 @@
 #ifdef _WIN32
 #include <chrono>
 #include <thread>
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #endif
 
