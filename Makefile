@@ -18,7 +18,7 @@ BENCH_BUILD = cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUELM_BENC
 .PHONY: deps configure build run test test-windows package bench bench-smoke bench-csv
 
 deps:
-	tools/install-deps
+	scripts/install-deps
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
@@ -60,4 +60,4 @@ bench-smoke: deps
 bench-csv: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUELM_BENCH=ON && \
 	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target quelm-import quelm-export
-	/usr/bin/python3 bench/csv-vs-pandas.py --bin $(BENCH_DIR)/datafile --folder $(BENCH_DIR)
+	/usr/bin/python3 bench/csv-vs-pandas.py --bin $(BENCH_DIR)/commands --folder $(BENCH_DIR)

@@ -1,6 +1,6 @@
 #include "dataroot.h"
-#include "datafileerror.h"
-#include "datafilestore.h"
+#include <quelm/datafileerror.h>
+#include <quelm/datafilestore.h>
 #include "frmquelm.h"
 #include "messageboxnotifier.h"
 

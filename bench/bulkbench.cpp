@@ -1,8 +1,8 @@
 #include "bulkbench.h"
 
 #include "comparison.h"
-#include "datafile.h"
-#include "datafilestore.h"
+#include <quelm/datafile.h>
+#include <quelm/datafilestore.h>
 #include "scratchfolder.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "benchmarks.h"
 #include "comparison.h"
-#include "datafilestore.h"
+#include <quelm/datafilestore.h>
 #include "floors.h"
 #include "scratchfolder.h"
 

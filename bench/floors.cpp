@@ -1,7 +1,7 @@
 #include "floors.h"
 
 #include "benchmarks.h"
-#include "datafileformat.h"
+#include <quelm/datafileformat.h>
 
 #include <array>
 #include <cerrno>

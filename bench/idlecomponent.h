@@ -1,6 +1,6 @@
 #pragma once
 
-#include "datafilecomponent.h"
+#include <quelm/datafilecomponent.h>
 
 namespace quelm::bench {
 

@@ -1,6 +1,6 @@
 #include "benchmarks.h"
 #include "comparison.h"
-#include "datafilestore.h"
+#include <quelm/datafilestore.h>
 #include "frmquelm.h"
 #include "quietnotifier.h"
 #include "scratchfolder.h"

@@ -1,7 +1,7 @@
 #include "frmquelm.h"
 
 #include "conversions.h"
-#include "datafileerror.h"
+#include <quelm/datafileerror.h>
 #include "portablepixmap.h"
 
 #include <QAccessibleWidget>

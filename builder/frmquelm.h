@@ -1,6 +1,6 @@
 #pragma once
 
-#include "datafilecomponent.h"
+#include <quelm/datafilecomponent.h>
 #include "notifier.h"
 
 #include <QWidget>

@@ -11,9 +11,11 @@ install(TARGETS quelm_datafile EXPORT QuelmDataFileTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
                 NAMELINK_COMPONENT development
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
-list(TRANSFORM QUELM_DATAFILE_PUBLIC_HEADERS PREPEND ${PROJECT_SOURCE_DIR}/datafile/
-     OUTPUT_VARIABLE _quelm_headers)
-install(FILES ${_quelm_headers} ${PROJECT_BINARY_DIR}/datafile/include/quelm/datafile_export.h
+# The public headers are the folder datafile/include/quelm as it stands, plus the generated
+# export header.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/datafile/include/quelm
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+install(FILES ${PROJECT_BINARY_DIR}/datafile/include/quelm/datafile_export.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quelm COMPONENT development)
 
 install(EXPORT QuelmDataFileTargets NAMESPACE Quelm:: DESTINATION ${_quelm_cmake_dir}

@@ -1,5 +1,5 @@
-#include "datafileerror.h"
-#include "datafilestore.h"
+#include <quelm/datafileerror.h>
+#include <quelm/datafilestore.h>
 #include "dataroot.h"
 
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "datafilecomponent.h"
-#include "datafileerror.h"
+#include <quelm/datafilecomponent.h>
+#include <quelm/datafileerror.h>
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "filesystemcalls.h"
+#include <quelm/filesystemcalls.h>
 
 #include <array>
 #include <functional>

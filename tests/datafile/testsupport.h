@@ -1,7 +1,7 @@
 #pragma once
 
-#include "datafileerror.h"
-#include "datafilestore.h"
+#include <quelm/datafileerror.h>
+#include <quelm/datafilestore.h>
 #include "errortext.h"
 #include "faultyfilesystemcalls.h"
 #include "tempfolder.h"

@@ -1,4 +1,5 @@
-#include "datafile.h"
+#include <quelm/datafile.h>
+#include "encoding.h"
 #include "testsupport.h"
 
 #include <bit>

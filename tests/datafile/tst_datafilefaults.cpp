@@ -1,4 +1,4 @@
-#include "datafile.h"
+#include <quelm/datafile.h>
 #include "testsupport.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 // The store under the real system calls of Linux, in child processes that set limits, mount a
 // small disk, filter system calls or get killed halfway.
 #include "childprocess.h"
-#include "datafile.h"
+#include <quelm/datafile.h>
 #include "testsupport.h"
 
 #include <cerrno>

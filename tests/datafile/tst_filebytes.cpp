@@ -2,8 +2,8 @@
 // built, on Windows, against the same expected bytes. Only the creation time and the checksum
 // that covers it differ from file to file; they are zeroed before comparing.
 
-#include "datafile.h"
-#include "datafilestore.h"
+#include <quelm/datafile.h>
+#include <quelm/datafilestore.h>
 #include "testsupport.h"
 
 #include <cstdint>

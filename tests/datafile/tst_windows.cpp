@@ -1,9 +1,9 @@
 // The data file component where Windows behaves unlike Linux: sharing modes, read-only files,
 // long paths, its own error messages, space reservation and the temporary file.
 
-#include "datafile.h"
-#include "datafileerror.h"
-#include "datafilestore.h"
+#include <quelm/datafile.h>
+#include <quelm/datafileerror.h>
+#include <quelm/datafilestore.h>
 #include "errortext.h"
 #include "faultyfilesystemcalls.h"
 #include "testsupport.h"

@@ -34,15 +34,15 @@ done
 soname=$(objdump -p "$libdir/libquelm-datafile.so.1.0.0" | awk '$1 == "SONAME" { print $2 }')
 [ "$soname" = libquelm-datafile.so.1 ] || fail "SONAME is '$soname'"
 
-# The API is exported; the error texts, the file locks and the system's implementation of the
-# seam are not.
+# The API is exported; the format's encoding, the error texts, the file locks and the system's
+# implementation of the seam are not.
 symbols=$(nm -DC --defined-only "$libdir/libquelm-datafile.so.1.0.0")
 for public in 'quelm::DataFileStore::CreateDataFile' 'quelm::DataFile::open' \
-  'quelm::DataFile::appendBars' 'quelm::systemFileCalls()' 'quelm::encodeHeader' \
+  'quelm::DataFile::appendBars' 'quelm::systemFileCalls()' \
   'typeinfo for quelm::DataFileError'; do
   grep -qF "$public" <<<"$symbols" || fail "the library does not export $public"
 done
-for internal in reasonText sizeText pathText lockFile tryLockFile PosixFileSystemCalls \
+for internal in encodeHeader decodeHeader crc32 reasonText sizeText pathText lockFile tryLockFile PosixFileSystemCalls \
   WindowsFileSystemCalls; do
   if grep -q "$internal" <<<"$symbols"; then
     grep "$internal" <<<"$symbols" >&2
@@ -56,9 +56,10 @@ for header in "$include"/quelm/*.h; do
   c++ -std=c++20 -Wall -Wextra -Werror -fsyntax-only -I"$include" "$work/header.cpp" ||
     fail "quelm/$(basename "$header") does not compile on its own"
 done
-for internal in errortext.h filelock.h; do
-  [ ! -e "$include/quelm/$internal" ] || fail "the internal header $internal is installed"
-done
+# The installed headers are exactly the source tree's public folder and the export header.
+installed=$(cd "$include/quelm" && ls)
+public=$( (cd "$source/datafile/include/quelm" && ls; echo datafile_export.h) | sort)
+[ "$installed" = "$public" ] || fail "installed headers: $installed; public: $public"
 
 # The README shows the example, its CMakeLists.txt and the pkg-config line as they are here.
 readme=$source/README.md

@@ -1,0 +1,207 @@
+// quelm-inspect: prints the header of each data file named on the command line and whether the
+// file is valid and was closed cleanly; exits 1 when any file is damaged or cannot be read.
+
+#include <quelm/datafile.h>
+#include <quelm/datafileerror.h>
+#include "errortext.h"
+#include "openfile.h"
+#include "textescape.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using namespace quelm::inspect;
+
+const char *const usage =
+    "Usage: quelm-inspect [--json] FILE...\n"
+    "\n"
+    "Prints the header of each Quelm data file (.qdf) and whether it is valid and was\n"
+    "closed cleanly. A file whose writer was killed is valid but not closed cleanly.\n"
+    "Anything that is not a regular file (a folder, a named pipe, a device) is refused.\n"
+    "\n"
+    "  --json   one JSON object per file and line, with the keys file, valid, number,\n"
+    "           capacity, bars, state (\"open\" or \"closed\"), created and, for a file\n"
+    "           that is not valid, error (number, capacity, bars, state and created are\n"
+    "           then null); file_bytes, the name's bytes in hex, when the name is not UTF-8\n"
+    "  --help   shows this text\n"
+    "\n"
+    "In names and messages, control characters and bytes that are not UTF-8 are shown\n"
+    "as \\xHH.\n"
+    "\n"
+    "Exit status: 0 when every file is valid, 1 when any is damaged or cannot be read,\n"
+    "2 when the command line is wrong, 3 when the output cannot be written.\n";
+
+constexpr int outputFailedStatus = 3;
+
+// One file's outcome: its header when it is valid, otherwise why it is not.
+struct Report
+{
+    std::string name;
+    std::optional<quelm::DataFileHeader> header;
+    std::string error;
+};
+
+// A name as bytes for showing: the system's own bytes on POSIX, UTF-8 on Windows.
+std::string nameText(const std::filesystem::path &path)
+{
+#ifdef _WIN32
+    return utf8FromUtf16(std::wstring_view(path.native()));
+#else
+    return path.native();
+#endif
+}
+
+std::string utcText(std::int64_t ms)
+{
+    const auto seconds = static_cast<std::time_t>(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
+    const auto millis = static_cast<int>((ms % 1000 + 1000) % 1000);
+    std::tm utc = {};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char text[64];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + length, sizeof text - length, ".%03dZ", millis);
+    return text;
+}
+
+Report inspect(const std::filesystem::path &path)
+{
+    Report report{nameText(path), std::nullopt, {}};
+    const std::string cannotOpen = "Cannot open data file " + report.name + ": ";
+    const OpenedFile opened = openForReading(path);
+    if (!opened.notRegular.empty()) {
+        report.error = cannotOpen + "not a regular file: " + opened.notRegular + ".";
+        return report;
+    }
+    if (opened.error != 0) {
+        report.error = cannotOpen + quelm::reasonText(opened.error) + ".";
+        return report;
+    }
+    HandedOverFile calls(opened.handle);
+    try {
+        report.header =
+            quelm::DataFile::open(path, quelm::DataFile::Mode::ReadOnly, calls).header();
+    } catch (const quelm::DataFileError &failure) {
+        report.error = failure.what();
+    } catch (const std::exception &failure) {
+        // A Windows name with a lone surrogate cannot be turned into UTF-8 for the message.
+        report.error = cannotOpen + failure.what() + ".";
+    }
+    return report;
+}
+
+std::string jsonReport(const Report &report)
+{
+    std::string line = "{\"file\":" + jsonString(report.name);
+    if (!isUtf8(report.name)) {
+        line += ",\"file_bytes\":\"" + hexText(report.name) + "\"";
+    }
+    if (const auto &header = report.header) {
+        line += ",\"valid\":true,\"number\":" + std::to_string(header->fileNumber) +
+                ",\"capacity\":" + std::to_string(header->capacity) +
+                ",\"bars\":" + std::to_string(header->barsWritten) + ",\"state\":\"" +
+                (header->closedCleanly ? "closed" : "open") + "\",\"created\":\"" +
+                utcText(header->createdMs) + "\"";
+    } else {
+        line += ",\"valid\":false,\"number\":null,\"capacity\":null,\"bars\":null,"
+                "\"state\":null,\"created\":null,\"error\":" +
+                jsonString(report.error);
+    }
+    return line + "}\n";
+}
+
+std::string textReport(const Report &report)
+{
+    const std::string name = lineText(report.name);
+    const auto &header = report.header;
+    if (!header) {
+        return name + ": damaged\n  " + lineText(report.error) + "\n";
+    }
+    return name + ": valid, " + (header->closedCleanly ? "closed cleanly" : "not closed cleanly") +
+           "\n" + "  file number   " + std::to_string(header->fileNumber) + "\n" +
+           "  capacity      " + std::to_string(header->capacity) + " bars\n" + "  bars written  " +
+           std::to_string(header->barsWritten) + "\n" + "  created       " +
+           utcText(header->createdMs) + "\n" + "  size          " +
+           quelm::sizeText(quelm::fileSizeFor(header->capacity)) + "\n";
+}
+
+// Writes `text` to standard output and flushes it at once, so that what is reported reaches
+// the reader whatever happens later; returns the system's error, 0 when all was written.
+int writeOut(std::string_view text)
+{
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+        std::fflush(stdout) != 0) {
+        return errno != 0 ? errno : EIO;
+    }
+    return 0;
+}
+
+// A reader that stops early (`| head`) closes the pipe: that ends the program quietly.
+int outputFailed(int error)
+{
+    if (error != EPIPE) {
+        std::fprintf(stderr, "quelm-inspect: cannot write the output: %s\n",
+                     quelm::reasonText(error).c_str());
+    }
+    return outputFailedStatus;
+}
+
+int run(const std::vector<std::filesystem::path> &arguments)
+{
+    bool json = false;
+    std::vector<std::filesystem::path> files;
+    for (const std::filesystem::path &argument : arguments) {
+        const std::string text = nameText(argument);
+        if (text == "--help" || text == "-h") {
+            const int error = writeOut(usage);
+            return error != 0 ? outputFailed(error) : 0;
+        }
+        if (text == "--json") {
+            json = true;
+        } else if (text.starts_with("-") && text != "-") {
+            std::fprintf(stderr, "quelm-inspect: unknown option %s\n\n%s", lineText(text).c_str(),
+                         usage);
+            return 2;
+        } else {
+            files.push_back(argument);
+        }
+    }
+    if (files.empty()) {
+        std::fprintf(stderr, "quelm-inspect: no file given\n\n%s", usage);
+        return 2;
+    }
+
+    bool anyDamaged = false;
+    for (const std::filesystem::path &file : files) {
+        const Report report = inspect(file);
+        anyDamaged = anyDamaged || !report.header;
+        if (const int error = writeOut(json ? jsonReport(report) : textReport(report))) {
+            return outputFailed(error);
+        }
+    }
+    return anyDamaged ? 1 : 0;
+}
+
+} // namespace
+
+// On Windows the arguments are taken as UTF-16, so that any file name arrives as it is.
+#ifdef _WIN32
+int wmain(int argc, wchar_t **argv)
+#else
+int main(int argc, char **argv)
+#endif
+{
+    return run({argv + (argc > 0 ? 1 : 0), argv + argc});
+}

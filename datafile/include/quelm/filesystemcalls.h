@@ -1,0 +1,156 @@
+#pragma once
+
+#include <quelm/datafile_export.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <utility>
+
+namespace quelm {
+
+// A Windows error with no errno counterpart travels as its code negated, so that it is never
+// taken for an errno value and keeps its own message (reasonText).
+constexpr int fromWindowsError(std::uint32_t code)
+{
+    return -static_cast<int>(code);
+}
+constexpr bool isWindowsError(int error)
+{
+    return error < 0;
+}
+constexpr std::uint32_t windowsErrorCode(int error)
+{
+    return static_cast<std::uint32_t>(-error);
+}
+
+// The few system calls the data file code makes, behind one interface so that tests can make
+// any of them fail. Calls that make, name or remove a data file take the handle of its folder
+// and a name in it, so that a folder swapped for another under the same path changes nothing;
+// on Windows, where the held folder cannot be renamed, they go by the path it was opened by. Every
+// call returns 0 on success or an errno value; on Windows, errors are
+// mapped to the errno that says the same, and the others kept as fromWindowsError(code).
+// platform_posix.cpp and platform_windows.cpp implement it.
+class QUELM_DATAFILE_EXPORT FileSystemCalls
+{
+public:
+    // An open file or folder: a file descriptor, or a Windows HANDLE.
+    using Handle = std::intptr_t;
+    static constexpr Handle invalidHandle = -1;
+
+    virtual ~FileSystemCalls() = default;
+
+    // Makes one folder; EEXIST when anything already has that name.
+    virtual int makeDirectory(const std::filesystem::path &path) = 0;
+    // Removes the empty folder at `path`. With `held` (from holdDirectory), only the folder
+    // open as `held`: ENOENT when that name now leads elsewhere; `held` stays the caller's to
+    // close. Windows removes a folder held to be cleared through `held` (it goes when `held`
+    // closes); one held by its run it can remove only after letting go of `held`, which it sets
+    // to invalidHandle, holding the folder again should it stay.
+    virtual int removeDirectory(Handle &held, const std::filesystem::path &path) = 0;
+    // Opens a folder so that its entries can be flushed; may give invalidHandle where the
+    // system has no such thing.
+    virtual int openDirectory(const std::filesystem::path &path, Handle &directory) = 0;
+    // Opens a run folder, never through a symbolic link, and holds it until the handle closes:
+    // whoever asks to hold it meanwhile gets EWOULDBLOCK. With `wait`, the run that makes its
+    // files there holds it, waiting some seconds for another holder; without, a store holds it
+    // to clear it. POSIX holds with a lock on the folder. On Windows the handle does not share
+    // the right to delete, so that nobody can rename or remove the folder while it is held; the
+    // handle to clear it has that right. ENOENT when the folder went before it was held.
+    virtual int holdDirectory(const std::filesystem::path &path, bool wait, Handle &directory) = 0;
+    // Creates a nameless file inside `directory` for reading and writing (O_TMPFILE);
+    // EOPNOTSUPP or EISDIR where the file system cannot.
+    virtual int createUnnamed(Handle directory, Handle &file) = 0;
+    // Creates a new temporary file `name` in `directory` for reading and writing, to be given
+    // its final name by renameNoReplace; EEXIST when the name is taken. On Windows it is hidden
+    // and, where the file system can, goes when closed (the process killed included) until it
+    // is renamed.
+    virtual int createNew(Handle directory, const std::filesystem::path &name, Handle &file) = 0;
+    // Opens an existing file.
+    virtual int openExisting(const std::filesystem::path &path, bool writable, Handle &file) = 0;
+    // Opens the existing file `name` in `directory` for reading and writing; ELOOP when a
+    // symbolic link stands there.
+    virtual int openInDirectory(Handle directory, const std::filesystem::path &name,
+                                Handle &file) = 0;
+    // Sets the file's size to `size` with all of its space allocated on disk.
+    virtual int reserve(Handle file, std::uint64_t size) = 0;
+    // Writes all `size` bytes at `offset`.
+    virtual int writeAt(Handle file, std::uint64_t offset, const void *data, std::size_t size) = 0;
+    // Reads all `size` bytes at `offset`; EIO when the file ends before.
+    virtual int readAt(Handle file, std::uint64_t offset, void *data, std::size_t size) = 0;
+    virtual int fileSize(Handle file, std::uint64_t &size) = 0;
+    // Flushes the file's data and size to the disk.
+    virtual int syncData(Handle file) = 0;
+    // Gives a nameless file the name `name` in `directory`; EEXIST when taken, never replacing.
+    virtual int linkUnnamed(Handle file, Handle directory, const std::filesystem::path &name) = 0;
+    // Renames `from` in `directory`, made by createNew and open as `file`, to `to` there;
+    // EEXIST when `to` is taken, never replacing. Windows renames through the handle, POSIX by
+    // the names. Windows may then set `file` to a new handle on the renamed file, one that lets
+    // other programs open it without sharing the right to delete it; the caller closes the old
+    // one.
+    virtual int renameNoReplace(Handle &file, Handle directory, const std::filesystem::path &from,
+                                const std::filesystem::path &to) = 0;
+    // Removes the file `name` from `directory`.
+    virtual int removeFile(Handle directory, const std::filesystem::path &name) = 0;
+    // Flushes a folder's entries, so that names made in it survive a power cut.
+    virtual int syncDirectory(Handle directory) = 0;
+    virtual int close(Handle handle) = 0;
+    // The bytes this process may still use on the file system holding `path`; nothing where the
+    // file system does not tell (it reports no size at all, as ramfs does).
+    virtual int freeSpace(const std::filesystem::path &path,
+                          std::optional<std::uint64_t> &bytes) = 0;
+};
+
+// The running system's implementation.
+QUELM_DATAFILE_EXPORT FileSystemCalls &systemFileCalls();
+
+// Owns one open handle and closes it when it goes; move-only.
+class FileHandle
+{
+public:
+    FileHandle() = default;
+    FileHandle(FileSystemCalls &calls, FileSystemCalls::Handle handle)
+        : m_calls(&calls), m_handle(handle)
+    {
+    }
+    FileHandle(FileHandle &&other) noexcept
+        : m_calls(other.m_calls),
+          m_handle(std::exchange(other.m_handle, FileSystemCalls::invalidHandle))
+    {
+    }
+    FileHandle &operator=(FileHandle &&other) noexcept
+    {
+        if (this != &other) {
+            close();
+            m_calls = other.m_calls;
+            m_handle = std::exchange(other.m_handle, FileSystemCalls::invalidHandle);
+        }
+        return *this;
+    }
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+    ~FileHandle() { close(); }
+
+    FileSystemCalls::Handle get() const noexcept { return m_handle; }
+    // Gives the handle up without closing it.
+    FileSystemCalls::Handle release() noexcept
+    {
+        return std::exchange(m_handle, FileSystemCalls::invalidHandle);
+    }
+    bool isOpen() const noexcept { return m_handle != FileSystemCalls::invalidHandle; }
+    // Closes now and returns what the system said; 0 when nothing was open.
+    int close() noexcept
+    {
+        if (!isOpen()) {
+            return 0;
+        }
+        return m_calls->close(std::exchange(m_handle, FileSystemCalls::invalidHandle));
+    }
+
+private:
+    FileSystemCalls *m_calls = nullptr;
+    FileSystemCalls::Handle m_handle = FileSystemCalls::invalidHandle;
+};
+
+} // namespace quelm

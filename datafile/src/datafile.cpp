@@ -1,0 +1,214 @@
+#include <quelm/datafile.h>
+
+#include <quelm/datafileerror.h>
+#include "encoding.h"
+#include "errortext.h"
+#include "filelock.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstddef>
+
+namespace quelm {
+
+namespace {
+
+[[noreturn]] void failOpen(const std::filesystem::path &path, const std::string &reason,
+                           int error = 0)
+{
+    throw DataFileError("Cannot open data file " + pathText(path) + ": " + reason + ".", error);
+}
+
+// On a little-endian machine a Bar in memory is, byte for byte, its record on disk: bars go
+// between the file and the caller's memory without a copy.
+constexpr bool barIsRecord =
+    std::endian::native == std::endian::little && sizeof(Bar) == format::recordSize &&
+    offsetof(Bar, timeMs) == 0 && offsetof(Bar, open) == 8 && offsetof(Bar, high) == 16 &&
+    offsetof(Bar, low) == 24 && offsetof(Bar, close) == 32 && offsetof(Bar, volume) == 40;
+
+std::uint64_t recordOffset(std::uint64_t index)
+{
+    return format::headerSize + index * format::recordSize;
+}
+
+std::string barsText(std::uint64_t count)
+{
+    return std::to_string(count) + (count == 1 ? " bar" : " bars");
+}
+
+} // namespace
+
+DataFile DataFile::open(const std::filesystem::path &path, Mode mode)
+{
+    return open(path, mode, systemFileCalls());
+}
+
+DataFile DataFile::open(const std::filesystem::path &path, Mode mode, FileSystemCalls &calls)
+{
+    FileSystemCalls::Handle handle = FileSystemCalls::invalidHandle;
+    if (const int error = calls.openExisting(path, mode != Mode::ReadOnly, handle)) {
+        failOpen(path, reasonText(error), error);
+    }
+    FileHandle file(calls, handle);
+    // Locked before the header is read, so that the header cannot change under the holder.
+    if (mode == Mode::Exclusive) {
+        if (const int error = tryLockFile(handle, LockKind::Exclusive); error == EWOULDBLOCK) {
+            failOpen(path, "another program is writing to it", error);
+        } else if (error != 0) {
+            failOpen(path, "it cannot be locked for writing: " + reasonText(error), error);
+        }
+    }
+    std::uint64_t size = 0;
+    if (const int error = calls.fileSize(handle, size)) {
+        failOpen(path, reasonText(error), error);
+    }
+    if (size < format::headerSize) {
+        failOpen(path, "it is " + std::to_string(size) +
+                           " bytes long, too short for the header of a data file (" +
+                           std::to_string(format::headerSize) + " bytes)");
+    }
+    HeaderBytes bytes{};
+    if (const int error = calls.readAt(handle, 0, bytes.data(), bytes.size())) {
+        failOpen(path, reasonText(error), error);
+    }
+    DataFileHeader header;
+    if (const std::string reason = decodeHeader(bytes, header); !reason.empty()) {
+        failOpen(path, reason);
+    }
+    if (const std::uint64_t expected = fileSizeFor(header.capacity); size != expected) {
+        failOpen(path, "its header gives room for " + std::to_string(header.capacity) +
+                           " bars, which takes " + std::to_string(expected) +
+                           " bytes, but the file is " + std::to_string(size) + " bytes long");
+    }
+    return DataFile(calls, path, std::move(file), mode, header);
+}
+
+DataFile::DataFile(FileSystemCalls &calls, std::filesystem::path path, FileHandle file, Mode mode,
+                   const DataFileHeader &header)
+    : m_calls(&calls), m_path(std::move(path)), m_file(std::move(file)), m_mode(mode),
+      m_header(header)
+{
+}
+
+Bar DataFile::readBar(std::uint64_t index) const
+{
+    if (index >= m_header.barsWritten) {
+        fail("read bar " + std::to_string(index),
+             "it holds " + barsText(m_header.barsWritten) + ", counting from 0");
+    }
+    RecordBytes bytes{};
+    if (const int error =
+            m_calls->readAt(m_file.get(), recordOffset(index), bytes.data(), bytes.size())) {
+        fail("read bar " + std::to_string(index), reasonText(error), error);
+    }
+    return decodeBar(bytes);
+}
+
+std::vector<Bar> DataFile::readBars(std::uint64_t first, std::uint64_t count) const
+{
+    const std::uint64_t stored = m_header.barsWritten;
+    if (first > stored || count > stored - first) {
+        fail("read " + barsText(count) + " from bar " + std::to_string(first),
+             "it holds " + barsText(stored) + ", counting from 0");
+    }
+    std::vector<Bar> bars(static_cast<std::size_t>(count));
+    readBars(first, bars);
+    return bars;
+}
+
+void DataFile::readBars(std::uint64_t first, std::span<Bar> bars) const
+{
+    const std::uint64_t stored = m_header.barsWritten;
+    const std::string what = "read " + barsText(bars.size()) + " from bar " + std::to_string(first);
+    if (first > stored || bars.size() > stored - first) {
+        fail(what, "it holds " + barsText(stored) + ", counting from 0");
+    }
+    int error = 0;
+    if constexpr (barIsRecord) {
+        error = m_calls->readAt(m_file.get(), recordOffset(first), bars.data(), bars.size_bytes());
+    } else {
+        std::vector<unsigned char> bytes(bars.size() * format::recordSize);
+        error = m_calls->readAt(m_file.get(), recordOffset(first), bytes.data(), bytes.size());
+        for (std::size_t i = 0; error == 0 && i < bars.size(); ++i) {
+            RecordBytes record;
+            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(i * format::recordSize),
+                        record.size(), record.begin());
+            bars[i] = decodeBar(record);
+        }
+    }
+    if (error != 0) {
+        fail(what, reasonText(error), error);
+    }
+}
+
+void DataFile::appendBar(const Bar &bar)
+{
+    writeBars("add a bar", std::span<const Bar>(&bar, 1));
+}
+
+void DataFile::appendBars(std::span<const Bar> bars)
+{
+    writeBars("add " + barsText(bars.size()), bars);
+}
+
+void DataFile::writeBars(const std::string &what, std::span<const Bar> bars)
+{
+    if (m_mode == Mode::ReadOnly) {
+        fail(what, "it was opened for reading only");
+    }
+    const std::uint64_t room = m_header.capacity - m_header.barsWritten;
+    if (bars.size() > room) {
+        fail(what, room == 0 ? "it is full (" + barsText(m_header.capacity) + ")"
+                             : "it has room for " + std::to_string(room) + " more " +
+                                   (room == 1 ? "bar" : "bars") + " (" +
+                                   std::to_string(m_header.capacity) + " in all)");
+    }
+    if (bars.empty()) {
+        return;
+    }
+    const std::uint64_t offset = recordOffset(m_header.barsWritten);
+    int error = 0;
+    if constexpr (barIsRecord) {
+        error = m_calls->writeAt(m_file.get(), offset, bars.data(), bars.size_bytes());
+    } else {
+        std::vector<unsigned char> bytes;
+        bytes.reserve(bars.size() * format::recordSize);
+        for (const Bar &bar : bars) {
+            const RecordBytes record = encodeBar(bar);
+            bytes.insert(bytes.end(), record.begin(), record.end());
+        }
+        error = m_calls->writeAt(m_file.get(), offset, bytes.data(), bytes.size());
+    }
+    if (error != 0) {
+        fail(what, reasonText(error), error);
+    }
+    DataFileHeader updated = m_header;
+    updated.barsWritten += bars.size();
+    const HeaderBytes header = encodeHeader(updated);
+    if (const int headerError = m_calls->writeAt(m_file.get(), 0, header.data(), header.size())) {
+        fail(what, reasonText(headerError), headerError);
+    }
+    m_header = updated;
+}
+
+void DataFile::flush()
+{
+    // A file opened for reading has nothing to flush, and Windows flushes only with write
+    // access.
+    if (m_mode == Mode::ReadOnly) {
+        return;
+    }
+    if (const int error = m_calls->syncData(m_file.get())) {
+        fail("flush", reasonText(error), error);
+    }
+}
+
+void DataFile::fail(const std::string &what, const std::string &reason, int error) const
+{
+    throw DataFileError("Cannot " + what + " in data file " + std::to_string(m_header.fileNumber) +
+                            " at " + pathText(m_path) + ": " + reason + ".",
+                        error);
+}
+
+} // namespace quelm

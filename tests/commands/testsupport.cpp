@@ -1,0 +1,57 @@
+#include "testsupport.h"
+
+#include "bartext.h"
+#include <quelm/datafile.h>
+#include <quelm/datafilestore.h>
+
+#include <atomic>
+
+namespace testsupport {
+
+std::filesystem::path makeDataFile(const std::filesystem::path &root, std::int32_t capacity,
+                                   const std::vector<quelm::Bar> &bars)
+{
+    static std::atomic<int> made{0};
+    quelm::DataFileStore store(root / std::to_string(made++));
+    std::int32_t number = 1;
+    store.CreateDataFile(number, capacity);
+    const std::filesystem::path path = *store.filePath(1);
+    if (!bars.empty()) {
+        quelm::DataFile::open(path, quelm::DataFile::Mode::ReadWrite).appendBars(bars);
+    }
+    store.CloseDataFile(number);
+    return path;
+}
+
+std::vector<quelm::Bar> sampleBars(std::size_t count, std::int64_t startMs)
+{
+    std::vector<quelm::Bar> bars(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double base = 100.0 + static_cast<double>(i % 1000) / 7.0;
+        bars[i] = {startMs + static_cast<std::int64_t>(i) * 60'000,
+                   base,
+                   base + 1.25,
+                   base - 0.5,
+                   base + 0.1,
+                   static_cast<double>(i % 97) * 10.5};
+    }
+    return bars;
+}
+
+std::string csvOf(const std::vector<quelm::Bar> &bars)
+{
+    std::string text = std::string(quelm::bartext::csvHeader) + "\n";
+    char line[quelm::bartext::maxLineLength];
+    for (const quelm::Bar &bar : bars) {
+        text.append(line, quelm::bartext::writeCsvLine(line, bar));
+    }
+    return text;
+}
+
+std::vector<quelm::Bar> storedBars(const std::filesystem::path &path)
+{
+    const quelm::DataFile file = quelm::DataFile::open(path);
+    return file.readBars(0, file.header().barsWritten);
+}
+
+} // namespace testsupport

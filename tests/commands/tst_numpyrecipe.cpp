@@ -1,0 +1,51 @@
+// The numpy recipe of docs/data-file-format.md, run as written on a file the store made and
+// filled, reads the very bars that were stored.
+
+#include "bartext.h"
+#include <quelm/datafile.h>
+#include "testsupport.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <limits>
+#include <sstream>
+
+using namespace quelm;
+using namespace testsupport;
+
+TEST(NumpyRecipe, ReadsTheStoredBars)
+{
+    TempFolder scratch;
+    std::vector<Bar> bars = sampleBars(5);
+    bars[1].low = -0.0;
+    bars[1].open = 0.1;
+    bars[2].volume = std::numeric_limits<double>::denorm_min();
+    bars[3].high = 1e308;
+    const auto path = makeDataFile(scratch.path(), 8, bars);
+    ASSERT_EQ(path.filename(), "0001.qdf");
+
+    const Result result = run({QUELM_PYTHON3, QUELM_RECIPE, QUELM_DOC, path.parent_path()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::istringstream lines(result.out);
+    std::size_t count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        ASSERT_LT(count, bars.size()) << line;
+        std::istringstream fields(line);
+        std::int64_t time = 0;
+        std::string values[5], shown;
+        fields >> time >> values[0] >> values[1] >> values[2] >> values[3] >> values[4] >> shown;
+        const Bar read{time,
+                       std::strtod(values[0].c_str(), nullptr),
+                       std::strtod(values[1].c_str(), nullptr),
+                       std::strtod(values[2].c_str(), nullptr),
+                       std::strtod(values[3].c_str(), nullptr),
+                       std::strtod(values[4].c_str(), nullptr)};
+        EXPECT_EQ(std::memcmp(&read, &bars[count], sizeof read), 0) << line;
+        // numpy shows times as ISO-8601 without the zone.
+        char text[bartext::maxTimeLength];
+        EXPECT_EQ(shown + "Z", std::string(text, bartext::writeTime(text, bars[count].timeMs)));
+    }
+    EXPECT_EQ(count, bars.size());
+}
