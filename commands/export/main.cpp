@@ -4,7 +4,7 @@
 #include "bartext.h"
 #include <quelm/datafile.h>
 #include <quelm/datafileerror.h>
-#include "errortext.h"
+#include <quelm/errortext.h>
 
 #include <algorithm>
 #include <cerrno>

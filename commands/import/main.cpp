@@ -5,7 +5,7 @@
 #include "csvbars.h"
 #include <quelm/datafile.h>
 #include <quelm/datafileerror.h>
-#include "errortext.h"
+#include <quelm/errortext.h>
 #include "progress.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 
 #include <quelm/datafile.h>
 #include <quelm/datafileerror.h>
-#include "errortext.h"
+#include <quelm/errortext.h>
 #include "openfile.h"
 #include "textescape.h"
 

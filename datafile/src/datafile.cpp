@@ -2,7 +2,7 @@
 
 #include <quelm/datafileerror.h>
 #include "encoding.h"
-#include "errortext.h"
+#include <quelm/errortext.h>
 #include "filelock.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 #include <quelm/datafileerror.h>
 #include <quelm/datafileformat.h>
 #include "encoding.h"
-#include "errortext.h"
+#include <quelm/errortext.h>
 #include "filelock.h"
 
 #include <cerrno>

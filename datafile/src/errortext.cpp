@@ -1,4 +1,4 @@
-#include "errortext.h"
+#include <quelm/errortext.h>
 
 #include <quelm/filesystemcalls.h>
 

@@ -2,7 +2,7 @@
 
 #include <quelm/datafileerror.h>
 #include <quelm/datafilestore.h>
-#include "errortext.h"
+#include <quelm/errortext.h>
 #include "faultyfilesystemcalls.h"
 #include "tempfolder.h"
 

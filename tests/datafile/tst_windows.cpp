@@ -4,7 +4,7 @@
 #include <quelm/datafile.h>
 #include <quelm/datafileerror.h>
 #include <quelm/datafilestore.h>
-#include "errortext.h"
+#include <quelm/errortext.h>
 #include "faultyfilesystemcalls.h"
 #include "testsupport.h"
 

@@ -64,7 +64,9 @@ for needed in libqt6widgets6 libc6 qt6-qpa-plugins; do depends_on "$programs" $n
 depends_on "$programs" libquelm-datafile1 "$version"
 for needed in libc6 libstdc++6; do depends_on "$library" $needed; done
 depends_on "$dev" libquelm-datafile1 "$version"
-field "$programs" Description | grep -q quelm-import || fail "quelm's description does not name quelm-import"
+# grep -q reads from a here-string, not a pipe: with pipefail, a grep that stops at its first
+# match would fail the pipe through the writer's SIGPIPE.
+grep -q quelm-import <<<"$(field "$programs" Description)" || fail "quelm's description does not name quelm-import"
 shlibs=$(dpkg-deb --ctrl-tarfile "$library" | tar -xO ./shlibs 2>/dev/null || true)
 [ "$shlibs" = "libquelm-datafile 1 libquelm-datafile1 (>= $version)" ] ||
   fail "libquelm-datafile1 declares no shlibs for libquelm-datafile.so.1"
@@ -126,7 +128,7 @@ fi
 for size in 16 32 48 256; do
   icon=$root/usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png
   if [ -f "$icon" ]; then
-    file -b "$icon" | grep -q "PNG image data, $size x $size," || fail "icon $size is $(file -b "$icon")"
+    grep -q "PNG image data, $size x $size," <<<"$(file -b "$icon")" || fail "icon $size is $(file -b "$icon")"
   else
     fail "icon ${size}x${size} missing"
   fi
