@@ -90,9 +90,7 @@ struct Refusal
     const char *reason;
 };
 
-class BulkRefusals : public CommandTable<Refusal>
-{
-};
+using BulkRefusals = CommandTable<Refusal>;
 
 // A refused call says why and leaves the file as it was.
 TEST_P(BulkRefusals, LeaveTheFileAlone)

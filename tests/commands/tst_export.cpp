@@ -31,9 +31,7 @@ struct Range
     std::size_t count;
 };
 
-class SelectsARange : public CommandTable<Range>
-{
-};
+using SelectsARange = CommandTable<Range>;
 
 struct Usage
 {
@@ -43,9 +41,7 @@ struct Usage
     std::string text;
 };
 
-class ExportCommandLine : public CommandTable<Usage>
-{
-};
+using ExportCommandLine = CommandTable<Usage>;
 
 } // namespace
 

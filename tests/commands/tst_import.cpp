@@ -31,9 +31,7 @@ struct BadInput
     std::string reason;
 };
 
-class RefusesBadInput : public CommandTable<BadInput>
-{
-};
+using RefusesBadInput = CommandTable<BadInput>;
 
 struct Shape
 {
@@ -42,9 +40,7 @@ struct Shape
     std::size_t bars; // of next1, next2
 };
 
-class TakesOddShapes : public CommandTable<Shape>
-{
-};
+using TakesOddShapes = CommandTable<Shape>;
 
 std::string goodLines(std::size_t count)
 {
@@ -202,9 +198,7 @@ struct Usage
     std::string text;
 };
 
-class ImportCommandLine : public CommandTable<Usage>
-{
-};
+using ImportCommandLine = CommandTable<Usage>;
 
 TEST_P(ImportCommandLine, ExitStatus)
 {
@@ -262,9 +256,7 @@ struct Meanwhile
     std::string reason;
 };
 
-class ChecksAgainWithTheLock : public CommandTable<Meanwhile>
-{
-};
+using ChecksAgainWithTheLock = CommandTable<Meanwhile>;
 
 // Bars another writer adds while the import waits count as the file's: the import checks its
 // input against them again once it has the lock, and writes nothing when it no longer fits.

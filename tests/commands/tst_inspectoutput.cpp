@@ -35,9 +35,7 @@ struct EscapeCase
     std::string line;
 };
 
-class Escaping : public testing::TestWithParam<EscapeCase>
-{
-};
+using Escaping = testing::TestWithParam<EscapeCase>;
 
 TEST_P(Escaping, GivesOneJsonStringAndOneLineOfText)
 {
@@ -81,9 +79,7 @@ struct Utf16Case
     std::string utf8;
 };
 
-class WideNames : public testing::TestWithParam<Utf16Case>
-{
-};
+using WideNames = testing::TestWithParam<Utf16Case>;
 
 TEST_P(WideNames, BecomeUtf8)
 {
@@ -149,9 +145,7 @@ struct NotRegularCase
     const char *kind;
 };
 
-class NotRegularFiles : public CommandTable<NotRegularCase>
-{
-};
+using NotRegularFiles = CommandTable<NotRegularCase>;
 
 TEST_P(NotRegularFiles, AreRefusedAtOnceBetweenReportsOnTheFilesAround)
 {
@@ -216,9 +210,7 @@ struct OutputCase
     const char *message;
 };
 
-class UnwritableOutput : public CommandTable<OutputCase>
-{
-};
+using UnwritableOutput = CommandTable<OutputCase>;
 
 TEST_P(UnwritableOutput, FailsAloudUnlessTheReaderLeft)
 {
@@ -299,9 +291,7 @@ struct TextNameCase
     std::string shown;
 };
 
-class OddNamesAsText : public CommandTable<TextNameCase>
-{
-};
+using OddNamesAsText = CommandTable<TextNameCase>;
 
 TEST_P(OddNamesAsText, CannotFakeAReport)
 {

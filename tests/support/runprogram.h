@@ -61,8 +61,8 @@ public:
     // What it wrote so far.
     std::string out() const;
     std::string err() const;
-    // What it wrote after the last call, up to and with `stop`, or until it ends or the
-    // deadline passes.
+    // What it wrote to standard output since the last readUntil: up to and with `stop`, or all
+    // it wrote until it ended or the deadline passed.
     std::string readUntil(char stop = '\0',
                           std::chrono::milliseconds deadline = std::chrono::seconds(30));
 
