@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
                     f.appendBars(std::span(seven).first(1));
                 },
                 "it was opened for reading only"}),
-    [](const testing::TestParamInfo<Refusal> &row) { return row.param.name; });
+    RowName());
 
 // The records go first and the count after them: a failed record write leaves every new bar
 // uncounted, and a good append is two writes, not one a bar.

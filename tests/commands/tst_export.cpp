@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Range{"None", {"--count", "0"}, 0, 0},
                     Range{"Huge", {"--first", "2", "--count", "18446744073709551615"}, 2, 8},
                     Range{"Last", {"--first", "9", "--count", "1"}, 9, 1}),
-    [](const testing::TestParamInfo<Range> &row) { return row.param.name; });
+    RowName());
 
 TEST_F(Export, RangeInJsonLines)
 {
@@ -166,5 +166,6 @@ INSTANTIATE_TEST_SUITE_P(
         Usage{"NotACount", {"--count", "-1", "FILE"}, 2, "--count takes a whole number"},
         Usage{"NotAFirst", {"--first=2x", "FILE"}, 2, "--first takes a whole number"},
         Usage{"MissingFile", {"/nonexistent/0001.qdf"}, 1, "Cannot open data file"},
+        Usage{"LoneSurrogateInAnOption", {"--\xed\xa0\x80", "FILE"}, 2, "unknown option --"},
         Usage{"DamagedFile", {"DAMAGED"}, 1, "it is not a Quelm data file"}),
-    [](const testing::TestParamInfo<Usage> &row) { return row.param.name; });
+    RowName());

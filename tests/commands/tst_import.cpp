@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "line 1002, column 3 (high)", "is below the low"},
         BadInput{"MoreThanTheRoom", header + goodLines(5), "line 6",
                  "the file has room for 4 more bars, and this is one more"}),
-    [](const testing::TestParamInfo<BadInput> &row) { return row.param.name; });
+    RowName());
 
 TEST_F(Import, CountsBadLinesBeyondThoseItNames)
 {
@@ -179,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
         Shape{"EpochMilliseconds",
               header + "1796601660000,1,2,0.5,1.5,10\n1796601720000,2,3,1,2.5,0\n", 2},
         Shape{"SpacesAndQuotes", header + " \"2026-12-07 00:01:00\" , 1 ,2,0.5,1.5,\"10\"\n", 1}),
-    [](const testing::TestParamInfo<Shape> &row) { return row.param.name; });
+    RowName());
 
 TEST_F(Import, ReadsANamedFile)
 {
@@ -228,7 +228,7 @@ INSTANTIATE_TEST_SUITE_P(
                           1,
                           "cannot read /nonexistent/in.csv"},
                     Usage{"StandardInputByName", {"FILE", "-"}, 0, ""}),
-    [](const testing::TestParamInfo<Usage> &row) { return row.param.name; });
+    RowName());
 
 // Another writer holds the lock: the import waits, writing nothing, and goes on once it is free.
 TEST_F(ImportLock, WaitsForAnotherWriter)
@@ -285,7 +285,7 @@ INSTANTIATE_TEST_SUITE_P(
                               {stored.timeMs + 1, 1, 1, 1, 1, 1},
                               "line 3",
                               "the file has room for 1 more bar, and this is one more"}),
-    [](const testing::TestParamInfo<Meanwhile> &row) { return row.param.name; });
+    RowName());
 
 // The window's store holds the file open: the import adds its bars, and the store's close later
 // keeps them and marks the file closed.

@@ -33,13 +33,25 @@ std::filesystem::path outputFile(const std::filesystem::path &scratch, const cha
 
 namespace {
 
+// UTF-8 text as UTF-16. A surrogate encoded as if it were a character (\xed\xa0\x80 and on)
+// becomes that one unit alone, so that a test can give a program a name only Windows allows.
 std::wstring wide(const std::string &text)
 {
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring converted(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(),
-                        size);
+    std::wstring converted;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+            c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        }
+        i += length;
+        if (c >= 0x10000) {
+            converted += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+            c = 0xDC00 + (c & 0x3FF);
+        }
+        converted += static_cast<wchar_t>(c);
+    }
     return converted;
 }
 
