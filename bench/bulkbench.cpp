@@ -1,9 +1,9 @@
 #include "bulkbench.h"
-
-#include "comparison.h"
 #include <quelm/datafile.h>
 #include <quelm/datafilestore.h>
-#include "scratchfolder.h"
+
+#include "comparison.h"
+#include "tempfolder.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -72,7 +72,7 @@ std::filesystem::path madeFile(const std::filesystem::path &base)
 
 void append(benchmark::State &state, const Place &place)
 {
-    ScratchFolder scratch(place.folder);
+    testsupport::TempFolder scratch(place.folder, /*settled=*/true);
     const std::vector<Bar> &bars = barsToWrite();
     int made = 0;
     const Way ours{"", [&] {
@@ -117,7 +117,7 @@ void append(benchmark::State &state, const Place &place)
 
 void read(benchmark::State &state, const Place &place)
 {
-    ScratchFolder scratch(place.folder);
+    testsupport::TempFolder scratch(place.folder, /*settled=*/true);
     const auto path = madeFile(scratch.path() / "filled");
     DataFile::open(path, DataFile::Mode::ReadWrite).appendBars(barsToWrite());
     std::vector<Bar> into(bulkBars);
@@ -189,8 +189,9 @@ void printBulkFigures(const FigureReporter &results, const std::vector<Place> &p
         const auto pwrite = results.counter(append, "pwrite_us");
         const auto toPwrite = results.medianRatio(append, "pwrite_us");
         if (ours && pwrite && toPwrite) {
-            out << "  " << place.name << " (" << fileSystemName(place.folder) << "): appendBars "
-                << format("%.1f ms", *ours / 1e6) << ", pwrite " << format("%.1f ms", *pwrite / 1e3)
+            out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder)
+                << "): appendBars " << format("%.1f ms", *ours / 1e6) << ", pwrite "
+                << format("%.1f ms", *pwrite / 1e3)
                 << "; appendBars / pwrite = " << format("%.2f", *toPwrite) << " "
                 << tally.check(GoalId::bulkAppend, *toPwrite) << "\n";
         }
@@ -199,8 +200,8 @@ void printBulkFigures(const FigureReporter &results, const std::vector<Place> &p
         const auto mapped = results.counter(read, "mmap_us");
         const auto toPread = results.medianRatio(read, "pread_us");
         if (reading && pread && mapped && toPread) {
-            out << "  " << place.name << " (" << fileSystemName(place.folder) << "): readBars "
-                << format("%.1f ms", *reading / 1e6) << ", pread "
+            out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder)
+                << "): readBars " << format("%.1f ms", *reading / 1e6) << ", pread "
                 << format("%.1f ms", *pread / 1e3) << ", mmap + copy "
                 << format("%.1f ms", *mapped / 1e3)
                 << "; readBars / pread = " << format("%.2f", *toPread) << " "

@@ -2,7 +2,7 @@
 #include "comparison.h"
 #include <quelm/datafilestore.h>
 #include "floors.h"
-#include "scratchfolder.h"
+#include "tempfolder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -43,7 +43,7 @@ void creation(benchmark::State &state, const std::filesystem::path &base)
     const auto bars = static_cast<std::int32_t>(state.range(0));
     const auto inNewFolder = [&](auto make) {
         return [&base, make] {
-            ScratchFolder folder(base);
+            testsupport::TempFolder folder(base, /*settled=*/true);
             return make(folder.path());
         };
     };

@@ -1,7 +1,7 @@
 #include "figures.h"
 
 #include "goals.h"
-#include "scratchfolder.h"
+#include "tempfolder.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -58,7 +58,7 @@ public:
 
     void creation(const Place &place)
     {
-        m_out << "  " << place.name << " (" << fileSystemName(place.folder) << ", "
+        m_out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder) << ", "
               << place.folder.string() << "):";
         for (const std::int64_t bars : barCounts) {
             if (const auto time = m_results.medianNs(name("creation", place, bars))) {
@@ -73,7 +73,7 @@ public:
         }
         const double ratio = *many / *few;
         m_out << "    n=10^7 / n=10 = " << format("%.2f", ratio);
-        if (fileSystemName(place.folder) == "tmpfs") {
+        if (testsupport::fileSystemName(place.folder) == "tmpfs") {
             // tmpfs has no blocks to reserve: it allocates and clears a page of memory for every
             // 4 KiB, so reserving space is writing it.
             m_out << "  (" << goalText(goal(GoalId::creationBySize))
@@ -85,7 +85,7 @@ public:
 
     void floors(const Place &place)
     {
-        m_out << "  " << place.name << " (" << fileSystemName(place.folder) << "):\n";
+        m_out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder) << "):\n";
         for (const std::int64_t bars : barCounts) {
             const std::string creation = name("creation", place, bars);
             const auto ours = m_results.medianNs(creation);

@@ -3,7 +3,7 @@
 #include <quelm/datafilestore.h>
 #include "frmquelm.h"
 #include "quietnotifier.h"
-#include "scratchfolder.h"
+#include "tempfolder.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -52,7 +52,7 @@ void waitExposed(QWidget &window)
 // above what it was when the window was up and the first build not yet made.
 double wholeRun(const std::filesystem::path &base, std::int64_t &peakGrowthKiB)
 {
-    ScratchFolder folder(base);
+    testsupport::TempFolder folder(base, /*settled=*/true);
     QuietNotifier notifier;
     frmQuelm window(std::make_unique<DataFileStore>(folder.path()), notifier);
     waitExposed(window);
@@ -81,7 +81,7 @@ double wholeRun(const std::filesystem::path &base, std::int64_t &peakGrowthKiB)
 // that shows the next number must.
 double storeRun(const std::filesystem::path &base, bool repaint)
 {
-    ScratchFolder folder(base);
+    testsupport::TempFolder folder(base, /*settled=*/true);
     DataFileStore store(folder.path());
     QWidget window;
     window.setFixedSize(267, 204);
@@ -112,7 +112,7 @@ double firstFiles(const std::filesystem::path &base)
 {
     double seconds = 0;
     for (int file = 0; file < buildsPerRun; ++file) {
-        ScratchFolder folder(base);
+        testsupport::TempFolder folder(base, /*settled=*/true);
         seconds += storeCreateAndClose(folder.path(), 10);
     }
     return seconds;

@@ -1,9 +1,9 @@
 // quelm-export: prints the bars of a data file as CSV or JSON Lines, all of them or a range.
 
-#include "arguments.h"
 #include "bartext.h"
 #include <quelm/datafile.h>
 #include <quelm/datafileerror.h>
+#include "entry.h"
 #include <quelm/errortext.h>
 
 #include <algorithm>
@@ -113,17 +113,11 @@ std::optional<std::uint64_t> count(std::string_view text)
 
 } // namespace
 
-// On Windows the arguments are taken as UTF-16, so that any file name arrives as it is.
-#ifdef _WIN32
-int wmain(int argc, wchar_t **argv)
-#else
-int main(int argc, char **argv)
-#endif
+int quelm::tools::run(std::vector<Argument> arguments)
 {
     bool json = false;
     std::uint64_t first = 0;
     std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
-    const std::vector<quelm::tools::Argument> arguments = quelm::tools::argumentsOf(argc, argv);
     std::vector<std::filesystem::path> files;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string_view argument = arguments[i].text;

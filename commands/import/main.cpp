@@ -1,10 +1,10 @@
 // quelm-import: appends bars from CSV to a data file. Every line is checked before anything is
 // written; then the bars go in in batches, each stored before it is counted, and are flushed.
 
-#include "arguments.h"
 #include "csvbars.h"
 #include <quelm/datafile.h>
 #include <quelm/datafileerror.h>
+#include "entry.h"
 #include <quelm/errortext.h>
 #include "progress.h"
 
@@ -148,7 +148,7 @@ quelm::DataFile openLocked(const std::filesystem::path &path, const std::string 
     }
 }
 
-int run(const quelm::tools::Argument &dataFile, const quelm::tools::Argument &inputArgument)
+int importBars(const quelm::tools::Argument &dataFile, const quelm::tools::Argument &inputArgument)
 {
     const std::string &file = dataFile.text;
     const std::filesystem::path &path = dataFile.path;
@@ -235,15 +235,10 @@ int run(const quelm::tools::Argument &dataFile, const quelm::tools::Argument &in
 
 } // namespace
 
-// On Windows the arguments are taken as UTF-16, so that any file name arrives as it is.
-#ifdef _WIN32
-int wmain(int argc, wchar_t **argv)
-#else
-int main(int argc, char **argv)
-#endif
+int quelm::tools::run(std::vector<Argument> arguments)
 {
-    std::vector<quelm::tools::Argument> operands;
-    for (quelm::tools::Argument &operand : quelm::tools::argumentsOf(argc, argv)) {
+    std::vector<Argument> operands;
+    for (Argument &operand : arguments) {
         const std::string_view argument = operand.text;
         if (argument == "--help" || argument == "-h") {
             std::cout << usage;
@@ -261,5 +256,5 @@ int main(int argc, char **argv)
                   << usage;
         return 2;
     }
-    return run(operands[0], operands.size() == 2 ? operands[1] : quelm::tools::Argument{"-", "-"});
+    return importBars(operands[0], operands.size() == 2 ? operands[1] : Argument{"-", "-"});
 }

@@ -3,6 +3,7 @@
 
 #include <quelm/datafile.h>
 #include <quelm/datafileerror.h>
+#include "entry.h"
 #include <quelm/errortext.h>
 #include "openfile.h"
 #include "textescape.h"
@@ -75,7 +76,7 @@ std::string utcText(std::int64_t ms)
     return text;
 }
 
-Report inspect(const std::filesystem::path &path)
+Report reportOn(const std::filesystem::path &path)
 {
     Report report{nameText(path), std::nullopt, {}};
     const std::string cannotOpen = "Cannot open data file " + report.name + ": ";
@@ -158,12 +159,14 @@ int outputFailed(int error)
     return outputFailedStatus;
 }
 
-int run(const std::vector<std::filesystem::path> &arguments)
+} // namespace
+
+int quelm::tools::run(std::vector<Argument> arguments)
 {
     bool json = false;
     std::vector<std::filesystem::path> files;
-    for (const std::filesystem::path &argument : arguments) {
-        const std::string text = nameText(argument);
+    for (const Argument &argument : arguments) {
+        const std::string text = nameText(argument.path);
         if (text == "--help" || text == "-h") {
             const int error = writeOut(usage);
             return error != 0 ? outputFailed(error) : 0;
@@ -175,7 +178,7 @@ int run(const std::vector<std::filesystem::path> &arguments)
                          usage);
             return 2;
         } else {
-            files.push_back(argument);
+            files.push_back(argument.path);
         }
     }
     if (files.empty()) {
@@ -185,23 +188,11 @@ int run(const std::vector<std::filesystem::path> &arguments)
 
     bool anyDamaged = false;
     for (const std::filesystem::path &file : files) {
-        const Report report = inspect(file);
+        const Report report = reportOn(file);
         anyDamaged = anyDamaged || !report.header;
         if (const int error = writeOut(json ? jsonReport(report) : textReport(report))) {
             return outputFailed(error);
         }
     }
     return anyDamaged ? 1 : 0;
-}
-
-} // namespace
-
-// On Windows the arguments are taken as UTF-16, so that any file name arrives as it is.
-#ifdef _WIN32
-int wmain(int argc, wchar_t **argv)
-#else
-int main(int argc, char **argv)
-#endif
-{
-    return run({argv + (argc > 0 ? 1 : 0), argv + argc});
 }

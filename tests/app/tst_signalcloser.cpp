@@ -1,8 +1,6 @@
-#include "frmquelm.h"
 #include "messageboxnotifier.h"
-#include "recordingcomponent.h"
-#include "recordingnotifier.h"
 #include "signalcloser.h"
+#include "windowtest.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -13,35 +11,15 @@
 
 using quelm::frmQuelm;
 
-class TestSignalCloser : public QObject
+class TestSignalCloser : public WindowTest
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void signalClosesTheWindow_data();
     void signalClosesTheWindow();
     void signalDuringABoxEndsTheRunInOrder();
-
-private:
-    std::shared_ptr<ComponentLog> log;
-    RecordingNotifier notifier;
-    std::unique_ptr<frmQuelm> window;
 };
-
-void TestSignalCloser::init()
-{
-    log = std::make_shared<ComponentLog>();
-    notifier = RecordingNotifier();
-    window = std::make_unique<frmQuelm>(std::make_unique<RecordingComponent>(log), notifier);
-}
-
-void TestSignalCloser::cleanup()
-{
-    window.reset();
-}
 
 void TestSignalCloser::signalClosesTheWindow_data()
 {

@@ -1,7 +1,5 @@
-#include "frmquelm.h"
 #include "messageboxnotifier.h"
-#include "recordingcomponent.h"
-#include "recordingnotifier.h"
+#include "windowtest.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -55,14 +53,11 @@ void whenBoxOpens(const std::function<void(QMessageBox *)> &check)
 
 } // namespace
 
-class TestBuilderWindow : public QObject
+class TestBuilderWindow : public WindowTest
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void startsWithTheFirstContents();
     void placesEachControl_data();
     void placesEachControl();
@@ -88,23 +83,7 @@ private:
         return window->findChild<T *>(QLatin1String(name));
     }
     void build(const QString &text);
-
-    std::shared_ptr<ComponentLog> log;
-    RecordingNotifier notifier;
-    std::unique_ptr<frmQuelm> window;
 };
-
-void TestBuilderWindow::init()
-{
-    log = std::make_shared<ComponentLog>();
-    notifier = RecordingNotifier();
-    window = std::make_unique<frmQuelm>(std::make_unique<RecordingComponent>(log), notifier);
-}
-
-void TestBuilderWindow::cleanup()
-{
-    window.reset();
-}
 
 void TestBuilderWindow::build(const QString &text)
 {

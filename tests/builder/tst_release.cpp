@@ -1,6 +1,4 @@
-#include "frmquelm.h"
-#include "recordingcomponent.h"
-#include "recordingnotifier.h"
+#include "windowtest.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -9,16 +7,11 @@
 #include <QWindow>
 #include <limits>
 
-using quelm::frmQuelm;
-
-class TestRelease : public QObject
+class TestRelease : public WindowTest
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-
     void releasesEveryNumberOfTheRun_data();
     void releasesEveryNumberOfTheRun();
     void loopsOnFromWhatTheComponentWrote_data();
@@ -29,23 +22,7 @@ private slots:
 
 private:
     void buildTimes(int count);
-
-    std::shared_ptr<ComponentLog> log;
-    RecordingNotifier notifier;
-    std::unique_ptr<frmQuelm> window;
 };
-
-void TestRelease::init()
-{
-    log = std::make_shared<ComponentLog>();
-    notifier = RecordingNotifier();
-    window = std::make_unique<frmQuelm>(std::make_unique<RecordingComponent>(log), notifier);
-}
-
-void TestRelease::cleanup()
-{
-    window.reset();
-}
 
 void TestRelease::buildTimes(int count)
 {

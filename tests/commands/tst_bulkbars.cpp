@@ -1,10 +1,10 @@
 // DataFile's bulk calls and the writers' lock, on files made by the store.
 
+#include "commandtest.h"
 #include <quelm/datafile.h>
 #include <quelm/datafileerror.h>
 #include <quelm/datafilestore.h>
 #include <quelm/forwardingfilesystemcalls.h>
-#include "testsupport.h"
 
 #include <cerrno>
 #include <cstring>
@@ -17,6 +17,9 @@ using namespace quelm;
 using namespace testsupport;
 
 namespace {
+
+using BulkBars = CommandTest;
+using WritersLock = CommandTest;
 
 // The system's calls, with every write recorded and, when asked, writes of records failing.
 class RecordingCalls final : public ForwardingFileSystemCalls
@@ -52,11 +55,10 @@ std::string errorOf(const std::function<void()> &action)
 
 } // namespace
 
-TEST(BulkBars, AppendsAndReadsManyBarsAsTheDocumentedRecords)
+TEST_F(BulkBars, AppendsAndReadsManyBarsAsTheDocumentedRecords)
 {
-    TempFolder scratch;
     const std::vector<Bar> bars = sampleBars(500);
-    const auto path = makeDataFile(scratch.path(), 1000);
+    const auto path = dataFile(1000);
     {
         DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite);
         file.appendBars(std::span(bars).first(300));
@@ -90,15 +92,12 @@ struct Refusal
     const char *reason;
 };
 
-class BulkRefusals : public testing::TestWithParam<Refusal>
-{
-};
+using BulkRefusals = CommandTable<Refusal>;
 
 // A refused call says why and leaves the file as it was.
 TEST_P(BulkRefusals, LeaveTheFileAlone)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 10, sampleBars(4));
+    const auto path = dataFile(10, sampleBars(4));
     const std::string before = contents(path);
     DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite);
     const std::string message = errorOf([&] { GetParam().action(file); });
@@ -134,14 +133,13 @@ INSTANTIATE_TEST_SUITE_P(
                     f.appendBars(std::span(seven).first(1));
                 },
                 "it was opened for reading only"}),
-    [](const testing::TestParamInfo<Refusal> &row) { return row.param.name; });
+    RowName());
 
 // The records go first and the count after them: a failed record write leaves every new bar
 // uncounted, and a good append is two writes, not one a bar.
-TEST(BulkBars, StoresRecordsBeforeCountingThem)
+TEST_F(BulkBars, StoresRecordsBeforeCountingThem)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 100, sampleBars(2));
+    const auto path = dataFile(100, sampleBars(2));
     const std::vector<Bar> more = sampleBars(30, 1'900'000'000'000);
     RecordingCalls calls;
     {
@@ -165,10 +163,9 @@ TEST(BulkBars, StoresRecordsBeforeCountingThem)
     EXPECT_EQ(DataFile::open(path).header().barsWritten, 32u);
 }
 
-TEST(WritersLock, OneWriterAtATime)
+TEST_F(WritersLock, OneWriterAtATime)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 10);
+    const auto path = dataFile(10);
     std::optional<DataFile> first = DataFile::open(path, DataFile::Mode::Exclusive);
     try {
         DataFile::open(path, DataFile::Mode::Exclusive);
@@ -186,9 +183,8 @@ TEST(WritersLock, OneWriterAtATime)
 
 // The window's store marks a file closed only once a writer has let go, so that the writer's
 // last count and the mark both stay.
-TEST(WritersLock, StoreClosesAfterTheWriterLetsGo)
+TEST_F(WritersLock, StoreClosesAfterTheWriterLetsGo)
 {
-    TempFolder scratch;
     DataFileStore store(scratch.path());
     std::int32_t number = 3, capacity = 10;
     store.CreateDataFile(number, capacity);

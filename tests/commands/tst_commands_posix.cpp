@@ -1,8 +1,8 @@
 // The commands where only POSIX systems can stage the world: a terminal, a reader that closes
 // its pipe early, a device that is always full.
 
+#include "commandtest.h"
 #include <quelm/datafile.h>
-#include "testsupport.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -15,25 +15,21 @@ using namespace testsupport;
 
 namespace {
 
+using Import = CommandTest;
+using Export = CommandTest;
+
 const std::string importer = QUELM_IMPORT;
 const std::string exporter = QUELM_EXPORT;
-const std::string header = "time,open,high,low,close,volume\n";
 const Bar stored{1'796'601'600'000, 10, 11, 9, 10.5, 5}; // 2026-12-07T00:00:00Z
-
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 } // namespace
 
 // On a terminal, a long import shows its progress on standard error; elsewhere it says nothing.
-TEST(Import, ShowsProgressOnATerminal)
+TEST_F(Import, ShowsProgressOnATerminal)
 {
-    TempFolder scratch;
     const std::string csv = csvOf(sampleBars(20'000, stored.timeMs + 60'000));
     for (const bool terminal : {true, false}) {
-        const auto path = makeDataFile(scratch.path(), 20'001, {stored});
+        const auto path = dataFile(20'001, {stored});
         int master = -1, slave = -1;
         ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
         // Only the ends the child is given may reach it, or its input would never end.
@@ -74,10 +70,9 @@ TEST(Import, ShowsProgressOnATerminal)
 }
 
 // A reader that stops early, like head, ends the export quietly and without failure.
-TEST(Export, EndsQuietlyWhenTheReaderStops)
+TEST_F(Export, EndsQuietlyWhenTheReaderStops)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 200'000, sampleBars(200'000));
+    const auto path = dataFile(200'000, sampleBars(200'000));
     int output[2];
     ASSERT_EQ(::pipe2(output, O_CLOEXEC), 0);
     Child::Streams streams;
@@ -91,10 +86,9 @@ TEST(Export, EndsQuietlyWhenTheReaderStops)
     EXPECT_EQ(exportRun.err(), "");
 }
 
-TEST(Export, FailsWhenTheOutputCannotBeWritten)
+TEST_F(Export, FailsWhenTheOutputCannotBeWritten)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 10, sampleBars(10));
+    const auto path = dataFile(10, sampleBars(10));
     Child::Streams streams;
     streams.output = "/dev/full";
     Child exportRun({exporter, path.string()}, streams, scratch.path());

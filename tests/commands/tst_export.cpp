@@ -1,7 +1,7 @@
 // quelm-export run as a program: the text it prints, ranges, the command line.
 
+#include "commandtest.h"
 #include <quelm/datafile.h>
-#include "testsupport.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -12,14 +12,10 @@ using namespace testsupport;
 
 namespace {
 
+using Export = CommandTest;
+
 const std::string exporter = QUELM_EXPORT;
 const std::string importer = QUELM_IMPORT;
-const std::string header = "time,open,high,low,close,volume\n";
-
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 std::string records(const std::filesystem::path &path)
 {
@@ -35,9 +31,7 @@ struct Range
     std::size_t count;
 };
 
-class SelectsARange : public testing::TestWithParam<Range>
-{
-};
+using SelectsARange = CommandTable<Range>;
 
 struct Usage
 {
@@ -47,15 +41,12 @@ struct Usage
     std::string text;
 };
 
-class ExportCommandLine : public testing::TestWithParam<Usage>
-{
-};
+using ExportCommandLine = CommandTable<Usage>;
 
 } // namespace
 
-TEST(Export, PrintsCsvAndJsonLines)
+TEST_F(Export, PrintsCsvAndJsonLines)
 {
-    TempFolder scratch;
     const auto path = makeDataFile(
         scratch.path(), 5,
         {{1'796'623'262'345, 1.5, 2, 0.1, 1.75, 100}, {1'796'623'322'345, 2, 3, -0.0, 0.5, 0}});
@@ -73,9 +64,8 @@ TEST(Export, PrintsCsvAndJsonLines)
 }
 
 // A file name outside any one code page reaches both commands whole, on Windows too.
-TEST(Export, ReachesAFileWhateverItsName)
+TEST_F(Export, ReachesAFileWhateverItsName)
 {
-    TempFolder scratch;
     const auto folder = scratch.path() / std::filesystem::path(u8"Donn\u00e9es-\u6570\u636e");
     std::filesystem::create_directory(folder);
     const std::u8string name = makeDataFile(folder, 5).u8string();
@@ -89,7 +79,7 @@ TEST(Export, ReachesAFileWhateverItsName)
 }
 
 // Exported and imported into a new file, bars come back bit for bit, the awkward ones too.
-TEST(Export, ImportOfTheExportGivesTheSameBars)
+TEST_F(Export, ImportOfTheExportGivesTheSameBars)
 {
     constexpr double denormal = std::numeric_limits<double>::denorm_min();
     constexpr std::int64_t earliest = std::numeric_limits<std::int64_t>::min();
@@ -101,9 +91,8 @@ TEST(Export, ImportOfTheExportGivesTheSameBars)
         {253'402'300'800'000, -2.5, -1.5, -3.5, -2, 2.2250738585072014e-308},
         {std::numeric_limits<std::int64_t>::max(), 123456.789, 123456.789, 123456.789, 123456.789,
          0}};
-    TempFolder scratch;
-    const auto original = makeDataFile(scratch.path(), 10, bars);
-    const auto copy = makeDataFile(scratch.path(), 10);
+    const auto original = dataFile(10, bars);
+    const auto copy = dataFile(10);
     const Result exported = run({exporter, original.string()});
     ASSERT_EQ(exported.status, 0) << exported.err;
     const Result imported = run({importer, copy.string()}, exported.out);
@@ -115,9 +104,8 @@ TEST(Export, ImportOfTheExportGivesTheSameBars)
 
 TEST_P(SelectsARange, OfBars)
 {
-    TempFolder scratch;
     const std::vector<Bar> bars = sampleBars(10);
-    const auto path = makeDataFile(scratch.path(), 12, bars);
+    const auto path = dataFile(12, bars);
     std::vector<std::string> arguments = {exporter};
     arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
     arguments.push_back(path.string());
@@ -140,12 +128,11 @@ INSTANTIATE_TEST_SUITE_P(
                     Range{"None", {"--count", "0"}, 0, 0},
                     Range{"Huge", {"--first", "2", "--count", "18446744073709551615"}, 2, 8},
                     Range{"Last", {"--first", "9", "--count", "1"}, 9, 1}),
-    [](const testing::TestParamInfo<Range> &row) { return row.param.name; });
+    RowName());
 
-TEST(Export, RangeInJsonLines)
+TEST_F(Export, RangeInJsonLines)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 10, sampleBars(10));
+    const auto path = dataFile(10, sampleBars(10));
     const Result result =
         run({exporter, "--format=jsonl", "--first", "4", "--count", "2", path.string()});
     EXPECT_EQ(result.status, 0);
@@ -155,8 +142,7 @@ TEST(Export, RangeInJsonLines)
 
 TEST_P(ExportCommandLine, ExitStatus)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 5, sampleBars(2));
+    const auto path = dataFile(5, sampleBars(2));
     write(scratch.path() / "damaged.qdf", std::string(200, 'x'));
     std::vector<std::string> arguments = {exporter};
     for (const std::string &argument : GetParam().arguments) {
@@ -180,5 +166,6 @@ INSTANTIATE_TEST_SUITE_P(
         Usage{"NotACount", {"--count", "-1", "FILE"}, 2, "--count takes a whole number"},
         Usage{"NotAFirst", {"--first=2x", "FILE"}, 2, "--first takes a whole number"},
         Usage{"MissingFile", {"/nonexistent/0001.qdf"}, 1, "Cannot open data file"},
+        Usage{"LoneSurrogateInAnOption", {"--\xed\xa0\x80", "FILE"}, 2, "unknown option --"},
         Usage{"DamagedFile", {"DAMAGED"}, 1, "it is not a Quelm data file"}),
-    [](const testing::TestParamInfo<Usage> &row) { return row.param.name; });
+    RowName());

@@ -1,8 +1,8 @@
 // quelm-import run as a program: what it takes, what it refuses, the lock, a kill.
 
+#include "commandtest.h"
 #include <quelm/datafile.h>
 #include <quelm/datafilestore.h>
-#include "testsupport.h"
 
 #include <gtest/gtest.h>
 #include <thread>
@@ -12,19 +12,16 @@ using namespace testsupport;
 
 namespace {
 
+using Import = CommandTest;
+using ImportLock = CommandTest;
+
 const std::string importer = QUELM_IMPORT;
-const std::string header = "time,open,high,low,close,volume\n";
 // The bar every file of these tests starts with, and two that may follow it.
 const Bar stored{1'796'601'600'000, 10, 11, 9, 10.5, 5}; // 2026-12-07T00:00:00Z
 const Bar next1{1'796'601'660'000, 1, 2, 0.5, 1.5, 10};  // 00:01
 const Bar next2{1'796'601'720'000, 2, 3, 1, 2.5, 0};     // 00:02
 const std::string line1 = "2026-12-07T00:01:00Z,1,2,0.5,1.5,10";
 const std::string line2 = "2026-12-07T00:02:00.000Z,2,3,1,2.5,0";
-
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 struct BadInput
 {
@@ -34,9 +31,7 @@ struct BadInput
     std::string reason;
 };
 
-class RefusesBadInput : public testing::TestWithParam<BadInput>
-{
-};
+using RefusesBadInput = CommandTable<BadInput>;
 
 struct Shape
 {
@@ -45,9 +40,7 @@ struct Shape
     std::size_t bars; // of next1, next2
 };
 
-class TakesOddShapes : public testing::TestWithParam<Shape>
-{
-};
+using TakesOddShapes = CommandTable<Shape>;
 
 std::string goodLines(std::size_t count)
 {
@@ -80,8 +73,7 @@ bool saysItWaits(Child &import)
 // A bad line anywhere is named with its column, and the file stays as it was, byte for byte.
 TEST_P(RefusesBadInput, NamingLineAndColumn)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 5, {stored});
+    const auto path = dataFile(5, {stored});
     const std::string before = contents(path);
     const Result result = run({importer, path.string()}, GetParam().csv);
     EXPECT_EQ(result.status, 1);
@@ -138,12 +130,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "line 1002, column 3 (high)", "is below the low"},
         BadInput{"MoreThanTheRoom", header + goodLines(5), "line 6",
                  "the file has room for 4 more bars, and this is one more"}),
-    [](const testing::TestParamInfo<BadInput> &row) { return row.param.name; });
+    RowName());
 
-TEST(Import, CountsBadLinesBeyondThoseItNames)
+TEST_F(Import, CountsBadLinesBeyondThoseItNames)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 5, {stored});
+    const auto path = dataFile(5, {stored});
     std::string csv = header;
     for (int i = 0; i < 25; ++i) {
         csv += "2030-01-01,x,1,1,1,1\n";
@@ -158,8 +149,7 @@ TEST(Import, CountsBadLinesBeyondThoseItNames)
 
 TEST_P(TakesOddShapes, AddingTheirBars)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 5, {stored});
+    const auto path = dataFile(5, {stored});
     const Result result = run({importer, path.string()}, GetParam().csv);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
@@ -189,12 +179,11 @@ INSTANTIATE_TEST_SUITE_P(
         Shape{"EpochMilliseconds",
               header + "1796601660000,1,2,0.5,1.5,10\n1796601720000,2,3,1,2.5,0\n", 2},
         Shape{"SpacesAndQuotes", header + " \"2026-12-07 00:01:00\" , 1 ,2,0.5,1.5,\"10\"\n", 1}),
-    [](const testing::TestParamInfo<Shape> &row) { return row.param.name; });
+    RowName());
 
-TEST(Import, ReadsANamedFile)
+TEST_F(Import, ReadsANamedFile)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 5, {stored});
+    const auto path = dataFile(5, {stored});
     write(scratch.path() / "in.csv", header + line1 + "\n");
     const Result result = run({importer, path.string(), (scratch.path() / "in.csv").string()});
     EXPECT_EQ(result.status, 0) << result.err;
@@ -209,14 +198,11 @@ struct Usage
     std::string text;
 };
 
-class ImportCommandLine : public testing::TestWithParam<Usage>
-{
-};
+using ImportCommandLine = CommandTable<Usage>;
 
 TEST_P(ImportCommandLine, ExitStatus)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 5);
+    const auto path = dataFile(5);
     write(scratch.path() / "damaged.qdf", "QUELMDAT but not much more");
     std::vector<std::string> arguments = {importer};
     for (const std::string &argument : GetParam().arguments) {
@@ -242,13 +228,12 @@ INSTANTIATE_TEST_SUITE_P(
                           1,
                           "cannot read /nonexistent/in.csv"},
                     Usage{"StandardInputByName", {"FILE", "-"}, 0, ""}),
-    [](const testing::TestParamInfo<Usage> &row) { return row.param.name; });
+    RowName());
 
 // Another writer holds the lock: the import waits, writing nothing, and goes on once it is free.
-TEST(ImportLock, WaitsForAnotherWriter)
+TEST_F(ImportLock, WaitsForAnotherWriter)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 5, {stored});
+    const auto path = dataFile(5, {stored});
     const std::string before = contents(path);
     write(scratch.path() / "in.csv", header + line1 + "\n" + line2 + "\n");
     std::optional<DataFile> writer = DataFile::open(path, DataFile::Mode::Exclusive);
@@ -271,16 +256,13 @@ struct Meanwhile
     std::string reason;
 };
 
-class ChecksAgainWithTheLock : public testing::TestWithParam<Meanwhile>
-{
-};
+using ChecksAgainWithTheLock = CommandTable<Meanwhile>;
 
 // Bars another writer adds while the import waits count as the file's: the import checks its
 // input against them again once it has the lock, and writes nothing when it no longer fits.
 TEST_P(ChecksAgainWithTheLock, AndWritesNothing)
 {
-    TempFolder scratch;
-    const auto path = makeDataFile(scratch.path(), 3, {stored});
+    const auto path = dataFile(3, {stored});
     write(scratch.path() / "in.csv", header + line1 + "\n" + line2 + "\n");
     std::optional<DataFile> writer = DataFile::open(path, DataFile::Mode::Exclusive);
     Child::Streams streams;
@@ -303,13 +285,12 @@ INSTANTIATE_TEST_SUITE_P(
                               {stored.timeMs + 1, 1, 1, 1, 1, 1},
                               "line 3",
                               "the file has room for 1 more bar, and this is one more"}),
-    [](const testing::TestParamInfo<Meanwhile> &row) { return row.param.name; });
+    RowName());
 
 // The window's store holds the file open: the import adds its bars, and the store's close later
 // keeps them and marks the file closed.
-TEST(ImportLock, IntoAFileTheWindowHoldsOpen)
+TEST_F(ImportLock, IntoAFileTheWindowHoldsOpen)
 {
-    TempFolder scratch;
     DataFileStore store(scratch.path());
     std::int32_t number = 1, capacity = 5;
     store.CreateDataFile(number, capacity);
@@ -325,11 +306,10 @@ TEST(ImportLock, IntoAFileTheWindowHoldsOpen)
 
 // Two imports of the same bars at once: one adds them, the other finds them there, and no bar
 // is stored twice.
-TEST(ImportLock, TwoAtOnce)
+TEST_F(ImportLock, TwoAtOnce)
 {
-    TempFolder scratch;
     const std::vector<Bar> bars = sampleBars(300'000, next1.timeMs);
-    const auto path = makeDataFile(scratch.path(), 600'000);
+    const auto path = dataFile(600'000);
     write(scratch.path() / "in.csv", csvOf(bars));
     Child::Streams streams;
     streams.input = scratch.path() / "in.csv";
@@ -344,14 +324,13 @@ TEST(ImportLock, TwoAtOnce)
 
 // Killed while it writes, the import leaves a valid file that counts only whole bars, each the
 // bar of its line.
-TEST(Import, KilledPartwayLeavesAValidFile)
+TEST_F(Import, KilledPartwayLeavesAValidFile)
 {
-    TempFolder scratch;
     const std::vector<Bar> bars = sampleBars(1'000'000, next1.timeMs);
     write(scratch.path() / "in.csv", csvOf(bars));
     bool partway = false;
     for (int attempt = 0; attempt < 3 && !partway; ++attempt) {
-        const auto path = makeDataFile(scratch.path(), 1'000'000);
+        const auto path = dataFile(1'000'000);
         Child::Streams streams;
         streams.input = scratch.path() / "in.csv";
         Child import({importer, path.string()}, streams, scratch.path());

@@ -1,6 +1,7 @@
 // quelm-inspect in a hostile world: names that are not plain text, things that are not regular
 // files, and output that cannot be written.
 
+#include "rows.h"
 #include "textescape.h"
 
 #include <gtest/gtest.h>
@@ -8,37 +9,23 @@
 #include <vector>
 
 #ifndef _WIN32
-#include <quelm/datafilestore.h>
-#include "tempfolder.h"
+#include "commandtest.h"
 
-#include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #endif
 
 using namespace quelm::inspect;
+using testsupport::RowName;
 
 namespace {
-
-// Names each row of a table after its `name` field.
-struct RowName
-{
-    template <typename Case> std::string operator()(const testing::TestParamInfo<Case> &row) const
-    {
-        return row.param.name;
-    }
-};
 
 struct EscapeCase
 {
@@ -48,9 +35,7 @@ struct EscapeCase
     std::string line;
 };
 
-class Escaping : public testing::TestWithParam<EscapeCase>
-{
-};
+using Escaping = testing::TestWithParam<EscapeCase>;
 
 TEST_P(Escaping, GivesOneJsonStringAndOneLineOfText)
 {
@@ -94,9 +79,7 @@ struct Utf16Case
     std::string utf8;
 };
 
-class WideNames : public testing::TestWithParam<Utf16Case>
-{
-};
+using WideNames = testing::TestWithParam<Utf16Case>;
 
 TEST_P(WideNames, BecomeUtf8)
 {
@@ -118,30 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
 #ifndef _WIN32
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-
-using testsupport::contents;
-using testsupport::TempFolder;
-
-std::vector<std::string> lines(const std::string &text)
-{
-    std::vector<std::string> result;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        result.push_back(line);
-    }
-    return result;
-}
-
-// A closed data file with room for 10 bars, made by the store.
-fs::path makeDataFile(const fs::path &dir, std::int32_t number)
-{
-    quelm::DataFileStore store(dir / "store");
-    std::int32_t bars = 10;
-    store.CreateDataFile(number, bars);
-    store.CloseDataFile(number);
-    return *store.filePath(number);
-}
+using namespace testsupport;
+using OddNames = CommandTest;
 
 enum class Output
 {
@@ -151,88 +112,30 @@ enum class Output
     ReaderGone
 };
 
-struct Child
-{
-    bool ended = false;
-    int exitCode = -1;
-    int signal = 0;
-    std::string out;
-    std::string err;
-};
-
-// Runs a program and waits for it for at most 10 seconds before killing it. Standard output
-// goes where `output` says; standard input comes from `input`, or is empty.
-Child run(const std::vector<std::string> &command, Output output = Output::File,
-          bool ignoreSigpipe = false, const fs::path &input = "/dev/null")
-{
-    TempFolder dir;
-    const fs::path outPath = dir.path() / "out";
-    const fs::path errPath = dir.path() / "err";
-    int outFd = -1;
-    if (output == Output::File) {
-        outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    } else if (output == Output::DiskFull) {
-        outFd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-    } else if (output == Output::ReaderGone) {
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC) == 0) {
-            ::close(ends[0]);
-            outFd = ends[1];
-        }
-    }
-    const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    const int inFd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
-    std::vector<char *> argv;
-    for (const std::string &word : command) {
-        argv.push_back(const_cast<char *>(word.c_str()));
-    }
-    argv.push_back(nullptr);
-
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::signal(SIGPIPE, ignoreSigpipe ? SIG_IGN : SIG_DFL);
-        ::dup2(inFd, 0);
-        if (outFd == -1) {
-            ::close(1);
-        } else {
-            ::dup2(outFd, 1);
-        }
-        ::dup2(errFd, 2);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    for (const int fd : {outFd, errFd, inFd}) {
-        if (fd != -1) {
-            ::close(fd);
-        }
-    }
-    Child child;
-    if (pid == -1) {
-        return child;
-    }
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!(child.ended = ::waitpid(pid, &status, WNOHANG) == pid) &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
-    }
-    if (!child.ended) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
-        status = 0;
-    }
-    child.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    child.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    child.out = contents(outPath);
-    child.err = contents(errPath);
-    return child;
-}
-
-// The command line that runs the built quelm-inspect with `arguments`.
-std::vector<std::string> inspect(std::vector<std::string> arguments)
+// Runs the built quelm-inspect with `arguments`, its standard output going where `output` says.
+Result inspect(std::vector<std::string> arguments, Output output = Output::File,
+               bool ignoreSigpipe = false)
 {
     arguments.insert(arguments.begin(), QUELM_INSPECT);
-    return arguments;
+    if (output == Output::File) {
+        return run(arguments);
+    }
+    TempFolder scratch;
+    Child::Streams streams;
+    streams.ignoreSigpipe = ignoreSigpipe;
+    int ends[2] = {-1, Child::closed};
+    if (output == Output::DiskFull) {
+        ends[1] = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    } else if (output == Output::ReaderGone && ::pipe2(ends, O_CLOEXEC) == 0) {
+        ::close(ends[0]);
+    }
+    streams.outputFd = ends[1];
+    Child child(arguments, streams, scratch.path());
+    if (ends[1] >= 0) {
+        ::close(ends[1]);
+    }
+    const int status = child.wait();
+    return {status, child.out(), child.err()};
 }
 
 struct NotRegularCase
@@ -242,19 +145,15 @@ struct NotRegularCase
     const char *kind;
 };
 
-class NotRegularFiles : public testing::TestWithParam<NotRegularCase>
-{
-};
+using NotRegularFiles = CommandTable<NotRegularCase>;
 
 TEST_P(NotRegularFiles, AreRefusedAtOnceBetweenReportsOnTheFilesAround)
 {
-    TempFolder dir;
-    const fs::path good = makeDataFile(dir.path(), 1);
-    const fs::path thing = GetParam().make(dir.path());
+    const fs::path good = dataFile(10);
+    const fs::path thing = GetParam().make(scratch.path());
 
-    const Child child = run(inspect({"--json", good, thing, good}));
-    ASSERT_TRUE(child.ended) << "still running after 10 s; wrote: " << child.out;
-    EXPECT_EQ(child.exitCode, 1);
+    const Result child = inspect({"--json", good, thing, good});
+    EXPECT_EQ(child.status, 1) << "-1: still running at the deadline; wrote: " << child.out;
     const std::vector<std::string> reports = lines(child.out);
     ASSERT_EQ(reports.size(), 3u) << child.out;
     EXPECT_NE(reports[0].find(R"("valid":true)"), std::string::npos);
@@ -311,22 +210,17 @@ struct OutputCase
     const char *message;
 };
 
-class UnwritableOutput : public testing::TestWithParam<OutputCase>
-{
-};
+using UnwritableOutput = CommandTable<OutputCase>;
 
 TEST_P(UnwritableOutput, FailsAloudUnlessTheReaderLeft)
 {
-    TempFolder dir;
     const OutputCase &row = GetParam();
     const std::vector<std::string> arguments =
         row.help ? std::vector<std::string>{"--help"}
-                 : std::vector<std::string>{"--json", makeDataFile(dir.path(), 1)};
+                 : std::vector<std::string>{"--json", dataFile(10)};
 
-    const Child child = run(inspect(arguments), row.output, row.ignoreSigpipe);
-    ASSERT_TRUE(child.ended);
-    EXPECT_EQ(child.exitCode, row.exitCode);
-    EXPECT_EQ(child.signal, row.signal);
+    const Result child = inspect(arguments, row.output, row.ignoreSigpipe);
+    EXPECT_EQ(child.status, row.signal != 0 ? 128 + row.signal : row.exitCode);
     EXPECT_EQ(child.err, row.message);
 }
 
@@ -361,10 +255,9 @@ for line in text[:-1].split('\n'):
     print(name.hex(), report['valid'])
 )";
 
-TEST(OddNames, GiveOneJsonLineEachFromWhichTheNameCanBeRecovered)
+TEST_F(OddNames, GiveOneJsonLineEachFromWhichTheNameCanBeRecovered)
 {
-    TempFolder dir;
-    const fs::path good = makeDataFile(dir.path(), 1);
+    const fs::path good = dataFile(10);
     const std::vector<OddName> names = {
         {"quote\".qdf", true},          {"back\\slash.qdf", true},
         {"new\nline.qdf", true},        {"tab\tand\x1b[2J.qdf", true},
@@ -374,7 +267,7 @@ TEST(OddNames, GiveOneJsonLineEachFromWhichTheNameCanBeRecovered)
     std::vector<std::string> arguments = {"--json"};
     std::string expected;
     for (const OddName &name : names) {
-        const fs::path path = dir.path() / name.bytes;
+        const fs::path path = scratch.path() / name.bytes;
         if (name.valid) {
             fs::copy_file(good, path);
         } else {
@@ -384,14 +277,10 @@ TEST(OddNames, GiveOneJsonLineEachFromWhichTheNameCanBeRecovered)
         expected += hexText(path.native()) + (name.valid ? " True\n" : " False\n");
     }
 
-    const Child inspected = run(inspect(arguments));
-    ASSERT_TRUE(inspected.ended);
-    EXPECT_EQ(inspected.exitCode, 1);
-    const fs::path out = dir.path() / "reports.json";
-    std::ofstream(out, std::ios::binary) << inspected.out;
-    const Child parsed = run({PYTHON3, "-c", readNames}, Output::File, false, out);
-    ASSERT_TRUE(parsed.ended);
-    EXPECT_EQ(parsed.exitCode, 0) << parsed.err;
+    const Result inspected = inspect(arguments);
+    EXPECT_EQ(inspected.status, 1);
+    const Result parsed = run({PYTHON3, "-c", readNames}, inspected.out);
+    EXPECT_EQ(parsed.status, 0) << parsed.err;
     EXPECT_EQ(parsed.out, expected) << inspected.out;
 }
 
@@ -402,19 +291,15 @@ struct TextNameCase
     std::string shown;
 };
 
-class OddNamesAsText : public testing::TestWithParam<TextNameCase>
-{
-};
+using OddNamesAsText = CommandTable<TextNameCase>;
 
 TEST_P(OddNamesAsText, CannotFakeAReport)
 {
-    TempFolder dir;
-    const std::string path = (dir.path() / GetParam().bytes).string();
-    const std::string shown = (dir.path() / GetParam().shown).string();
+    const std::string path = (scratch.path() / GetParam().bytes).string();
+    const std::string shown = (scratch.path() / GetParam().shown).string();
 
-    const Child child = run(inspect({path}));
-    ASSERT_TRUE(child.ended);
-    EXPECT_EQ(child.exitCode, 1);
+    const Result child = inspect({path});
+    EXPECT_EQ(child.status, 1);
     EXPECT_EQ(child.out, shown + ": damaged\n  Cannot open data file " + shown +
                              ": it or a folder on its path does not exist.\n");
 }

@@ -2,8 +2,8 @@
 // filled, reads the very bars that were stored.
 
 #include "bartext.h"
+#include "commandtest.h"
 #include <quelm/datafile.h>
-#include "testsupport.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -14,16 +14,16 @@
 
 using namespace quelm;
 using namespace testsupport;
+using NumpyRecipe = CommandTest;
 
-TEST(NumpyRecipe, ReadsTheStoredBars)
+TEST_F(NumpyRecipe, ReadsTheStoredBars)
 {
-    TempFolder scratch;
     std::vector<Bar> bars = sampleBars(5);
     bars[1].low = -0.0;
     bars[1].open = 0.1;
     bars[2].volume = std::numeric_limits<double>::denorm_min();
     bars[3].high = 1e308;
-    const auto path = makeDataFile(scratch.path(), 8, bars);
+    const auto path = dataFile(8, bars);
     ASSERT_EQ(path.filename(), "0001.qdf");
 
     const Result result = run({QUELM_PYTHON3, QUELM_RECIPE, QUELM_DOC, path.parent_path()});

@@ -4,10 +4,10 @@
 #include <quelm/datafilestore.h>
 #include <quelm/errortext.h>
 #include "faultyfilesystemcalls.h"
+#include "rows.h"
 #include "tempfolder.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -15,10 +15,8 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
-#include <ostream>
 #include <regex>
 #include <string>
-#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -67,39 +65,6 @@ protected:
 
 private:
     std::optional<quelm::DataFileStore> m_store;
-};
-
-// A row of a test table; tables derive their rows from it, so that a row is printed and named
-// by its `name`.
-struct Row
-{
-    const char *name;
-};
-
-inline std::ostream &operator<<(std::ostream &out, const Row &row)
-{
-    return out << row.name;
-}
-
-// Names a table row by its `name` text: "nameless: reserve, disk full" becomes
-// "nameless_reserve_disk_full".
-struct RowName
-{
-    template <typename Row> std::string operator()(const ::testing::TestParamInfo<Row> &info) const
-    {
-        std::string name;
-        for (const char c : std::string_view(info.param.name)) {
-            if (std::isalnum(static_cast<unsigned char>(c))) {
-                name += c;
-            } else if (!name.empty() && name.back() != '_') {
-                name += '_';
-            }
-        }
-        while (!name.empty() && name.back() == '_') {
-            name.pop_back();
-        }
-        return name;
-    }
 };
 
 inline std::string text(const std::filesystem::path &path)

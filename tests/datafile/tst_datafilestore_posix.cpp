@@ -1,7 +1,7 @@
 // The store under the real system calls of Linux, in child processes that set limits, mount a
 // small disk, filter system calls or get killed halfway.
-#include "childprocess.h"
 #include <quelm/datafile.h>
+#include "runprogram.h"
 #include "testsupport.h"
 
 #include <cerrno>
@@ -12,7 +12,6 @@
 #include <regex>
 #include <sched.h>
 #include <seccomp.h>
-#include <sstream>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -26,23 +25,6 @@ using Call = FaultyFileSystemCalls::Call;
 namespace {
 
 using PosixStoreTest = FolderTest;
-
-// Waits for the child and returns its exit code, or -1 after a signal or at the deadline.
-int exitCode(ChildProcess &child)
-{
-    const std::optional<int> status = child.wait();
-    return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
-}
-
-std::vector<std::string> lines(const std::string &said)
-{
-    std::vector<std::string> result;
-    std::istringstream stream(said);
-    for (std::string line; std::getline(stream, line);) {
-        result.push_back(line);
-    }
-    return result;
-}
 
 // From now on each of `syscalls` fails with `error` in this process; false if the filter could
 // not be installed.
@@ -120,16 +102,16 @@ std::size_t openDescriptors()
 TEST_F(PosixStoreTest, FileSizeLimitIsAnError)
 {
     const auto root = folder.path();
-    ChildProcess child([&] {
+    Child child([&] {
         const rlimit limit = {1 << 20, 1 << 20};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         DataFileStore store(root);
-        ChildProcess::say(createError(store, 1, 100000) + "\n");
-        ChildProcess::say(createError(store, 2, 10) + "\n");
+        Child::say(createError(store, 1, 100000) + "\n");
+        Child::say(createError(store, 2, 10) + "\n");
         return 0;
     });
     const std::string said = child.readUntil();
-    ASSERT_EQ(exitCode(child), 0) << said;
+    ASSERT_EQ(child.wait(), 0) << said;
     const auto entries = tree(root);
     ASSERT_EQ(entries.size(), 2u);
     const std::string file = text(root / entries[0] / "0001.qdf");
@@ -144,14 +126,14 @@ TEST_F(PosixStoreTest, DiskFullIsReportedWithSizes)
 {
     const auto mountPoint = folder.path();
     const auto root = mountPoint / "Quelm";
-    ChildProcess child([&] {
+    Child child([&] {
         if (!mountPrivately("tmpfs", mountPoint, "size=1m")) {
             return filterRefused;
         }
         FaultyFileSystemCalls calls;
         DataFileStore store(root, calls);
-        ChildProcess::say(createError(store, 1, INT32_MAX) + "\n");
-        ChildProcess::say(std::to_string(calls.count(Call::Reserve)) + "\n");
+        Child::say(createError(store, 1, INT32_MAX) + "\n");
+        Child::say(std::to_string(calls.count(Call::Reserve)) + "\n");
         // Past a free-space check told too much, the reservation itself must fail cleanly.
         calls.reportedFree = UINT64_MAX / 2;
         calls.before = [&](Call call) {
@@ -159,17 +141,17 @@ TEST_F(PosixStoreTest, DiskFullIsReportedWithSizes)
                 calls.reportedFree.reset();
             }
         };
-        ChildProcess::say(createError(store, 1, 100000) + "\n");
+        Child::say(createError(store, 1, 100000) + "\n");
         std::string entries;
         for (const std::string &entry : tree(root)) {
             entries += entry + ",";
         }
-        ChildProcess::say(entries + "\n");
-        ChildProcess::say(createError(store, 1, 1000) + "\n");
+        Child::say(entries + "\n");
+        Child::say(createError(store, 1, 1000) + "\n");
         return 0;
     });
     const std::vector<std::string> said = lines(child.readUntil());
-    const int code = exitCode(child);
+    const int code = child.wait();
     if (code == filterRefused) {
         GTEST_SKIP() << "this system refuses a user namespace with its own tmpfs";
     }
@@ -205,7 +187,7 @@ TEST_P(KilledCreation, LeavesNoPartialFile)
 {
     const KillRow &row = GetParam();
     const auto root = folder.path();
-    ChildProcess child([&] {
+    Child child([&] {
         FaultyFileSystemCalls calls;
         if (!row.nameless) {
             calls.fail(Call::CreateUnnamed, EOPNOTSUPP, true);
@@ -217,7 +199,7 @@ TEST_P(KilledCreation, LeavesNoPartialFile)
                 ::raise(SIGKILL);
             }
         };
-        ChildProcess::say("go\n");
+        Child::say("go\n");
         create(store, 2, 10000000);
         ::pause();
         return 0;
@@ -227,9 +209,7 @@ TEST_P(KilledCreation, LeavesNoPartialFile)
         std::this_thread::sleep_for(std::chrono::microseconds(std::rand() % 3000));
         child.kill(SIGKILL);
     }
-    const std::optional<int> status = child.wait();
-    ASSERT_TRUE(status) << "the child was still running at the deadline";
-    ASSERT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
+    ASSERT_EQ(child.wait(), 128 + SIGKILL) << "-1: still running at the deadline";
 
     const auto entries = tree(root);
     ASSERT_FALSE(entries.empty());
@@ -302,7 +282,7 @@ TEST_P(RealFlush, FailureIsReported)
 {
     const FlushRow &row = GetParam();
     const auto root = folder.path();
-    ChildProcess child([&] {
+    Child child([&] {
         DataFileStore store(root);
         if (row.afterCreating) {
             create(store, 1, 10);
@@ -313,11 +293,11 @@ TEST_P(RealFlush, FailureIsReported)
         int error = 0;
         const std::string message = row.afterCreating ? errorOf([&] { close(store, 1); }, &error)
                                                       : createError(store, 1, 10, &error);
-        ChildProcess::say(message);
+        Child::say(message);
         return error;
     });
     const std::string said = child.readUntil();
-    const int code = exitCode(child);
+    const int code = child.wait();
     if (code == filterRefused) {
         GTEST_SKIP() << "this system refuses a seccomp filter";
     }
@@ -341,7 +321,7 @@ TEST_F(PosixStoreTest, RenameWithoutTheNoReplaceFlagNeverReplaces)
     const auto to = folder.path() / "to";
     write(from, "new");
     write(to, "old");
-    ChildProcess child([&] {
+    Child child([&] {
         if (!failSystemCalls({SCMP_SYS(renameat2)}, EINVAL)) {
             return filterRefused;
         }
@@ -353,14 +333,14 @@ TEST_F(PosixStoreTest, RenameWithoutTheNoReplaceFlagNeverReplaces)
         // The POSIX rename goes by the names; the file's handle is not needed.
         FileSystemCalls::Handle none = FileSystemCalls::invalidHandle;
         const int taken = calls.renameNoReplace(none, directory, "from", "to");
-        ChildProcess::say(contents(from) + "," + contents(to) + ";");
+        Child::say(contents(from) + "," + contents(to) + ";");
         std::filesystem::remove(to);
         const int free = calls.renameNoReplace(none, directory, "from", "to");
-        ChildProcess::say(std::to_string(std::filesystem::exists(from)) + "," + contents(to));
+        Child::say(std::to_string(std::filesystem::exists(from)) + "," + contents(to));
         return taken == EEXIST && free == 0 ? 0 : 1;
     });
     const std::string said = child.readUntil();
-    const int code = exitCode(child);
+    const int code = child.wait();
     if (code == filterRefused) {
         GTEST_SKIP() << "this system refuses a seccomp filter";
     }
@@ -373,18 +353,18 @@ TEST_F(PosixStoreTest, FileSystemWithoutASizeTakesFiles)
 {
     const auto mountPoint = folder.path();
     const auto root = mountPoint / "Quelm";
-    ChildProcess child([&] {
+    Child child([&] {
         if (!mountPrivately("ramfs", mountPoint, nullptr)) {
             return filterRefused;
         }
         DataFileStore store(root);
-        ChildProcess::say(createError(store, 1, 1000) + ";");
-        ChildProcess::say(errorOf([&] { close(store, 1); }) + ";");
-        ChildProcess::say(std::to_string(DataFile::open(*store.filePath(1)).header().capacity));
+        Child::say(createError(store, 1, 1000) + ";");
+        Child::say(errorOf([&] { close(store, 1); }) + ";");
+        Child::say(std::to_string(DataFile::open(*store.filePath(1)).header().capacity));
         return 0;
     });
     const std::string said = child.readUntil();
-    const int code = exitCode(child);
+    const int code = child.wait();
     if (code == filterRefused) {
         GTEST_SKIP() << "this system refuses a user namespace with its own ramfs";
     }
@@ -398,7 +378,7 @@ TEST_F(PosixStoreTest, FileSystemWithoutASizeTakesFiles)
 TEST_F(PosixStoreTest, ManyFilesUnderALowDescriptorLimit)
 {
     const auto root = folder.path();
-    ChildProcess child([&] {
+    Child child([&] {
         // The free numbers below the highest open one are taken first: a descriptor inherited
         // with a high number would otherwise leave room for hundreds.
         const int highest = highestDescriptor();
@@ -416,23 +396,23 @@ TEST_F(PosixStoreTest, ManyFilesUnderALowDescriptorLimit)
         DataFileStore store(root);
         for (std::int32_t number = 1; number <= 100; ++number) {
             if (const std::string error = createError(store, number, 10); !error.empty()) {
-                ChildProcess::say(error);
+                Child::say(error);
                 return 1;
             }
         }
         for (std::int32_t number = 1; number <= 100; ++number) {
             if (const std::string error = errorOf([&] { close(store, number); }); !error.empty()) {
-                ChildProcess::say(error);
+                Child::say(error);
                 return 1;
             }
         }
         while (::dup(0) >= 0) {
         }
-        ChildProcess::say(createError(store, 101, 10));
+        Child::say(createError(store, 101, 10));
         return 0;
     });
     const std::string said = child.readUntil();
-    ASSERT_EQ(exitCode(child), 0) << said;
+    ASSERT_EQ(child.wait(), 0) << said;
     EXPECT_TRUE(matches(said, "Cannot create data file 101 at .*: too many files are open in "
                               "this program\\."))
         << said;
@@ -463,7 +443,7 @@ TEST_P(KilledRun, LeftoversGoAtTheNextStart)
 {
     const KilledRunRow &row = GetParam();
     const auto root = folder.path();
-    ChildProcess child([&] {
+    Child child([&] {
         FaultyFileSystemCalls calls;
         if (!row.nameless) {
             calls.fail(Call::CreateUnnamed, EOPNOTSUPP, true);
@@ -473,7 +453,7 @@ TEST_P(KilledRun, LeftoversGoAtTheNextStart)
             if (number == row.making) {
                 calls.before = [&](Call call) {
                     if (call == Call::LinkUnnamed || call == Call::RenameNoReplace) {
-                        ChildProcess::say("naming\n");
+                        Child::say("naming\n");
                         if (row.killed) {
                             ::raise(SIGKILL);
                         }
@@ -487,9 +467,7 @@ TEST_P(KilledRun, LeftoversGoAtTheNextStart)
     });
     ASSERT_EQ(child.readUntil('\n'), "naming\n");
     if (row.killed) {
-        const std::optional<int> status = child.wait();
-        ASSERT_TRUE(status) << "the child was still running at the deadline";
-        ASSERT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
+        ASSERT_EQ(child.wait(), 128 + SIGKILL) << "-1: still running at the deadline";
     }
     EXPECT_EQ(shape(root), row.left);
 

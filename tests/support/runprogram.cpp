@@ -5,14 +5,15 @@
 #include <algorithm>
 #include <atomic>
 #include <stdexcept>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <csignal>
+#include <exception>
 #include <fcntl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #endif
 
@@ -32,13 +33,25 @@ std::filesystem::path outputFile(const std::filesystem::path &scratch, const cha
 
 namespace {
 
+// UTF-8 text as UTF-16. A surrogate encoded as if it were a character (\xed\xa0\x80 and on)
+// becomes that one unit alone, so that a test can give a program a name only Windows allows.
 std::wstring wide(const std::string &text)
 {
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring converted(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(),
-                        size);
+    std::wstring converted;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length && i + k < text.size(); ++k) {
+            c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        }
+        i += length;
+        if (c >= 0x10000) {
+            converted += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+            c = 0xDC00 + (c & 0x3FF);
+        }
+        converted += static_cast<wchar_t>(c);
+    }
     return converted;
 }
 
@@ -190,22 +203,61 @@ Child::Child(const std::vector<std::string> &arguments, const Streams &streams,
     }
     if (pid == 0) {
         const int in = streams.inputFd >= 0 ? streams.inputFd : ::open(input.c_str(), O_RDONLY);
-        const int out = streams.outputFd >= 0
+        const int out = streams.outputFd != -1
                             ? streams.outputFd
                             : ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = streams.errorFd >= 0 ? streams.errorFd
                         : streams.errorToOutput
                             ? out
                             : ::open(error.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
-            ::dup2(err, 2) < 0) {
+        if (in < 0 || (out < 0 && out != closed) || err < 0 || ::dup2(in, 0) < 0 ||
+            (out != closed && ::dup2(out, 1) < 0) || ::dup2(err, 2) < 0) {
             ::_exit(126);
         }
-        ::signal(SIGPIPE, SIG_DFL);
+        if (out == closed) {
+            ::close(1);
+        }
+        ::signal(SIGPIPE, streams.ignoreSigpipe ? SIG_IGN : SIG_DFL);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     m_process = pid;
+}
+
+Child::Child(const std::function<int()> &body)
+    : m_scratch(std::in_place), m_out(m_scratch->path() / "out"), m_err(m_scratch->path() / "err")
+{
+    const int out = ::open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = ::open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = out < 0 || err < 0 ? -1 : ::fork();
+    if (pid == 0) {
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        int code = 99;
+        try {
+            code = body();
+        } catch (const std::exception &error) {
+            say(std::string("uncaught: ") + error.what());
+        }
+        ::_exit(code);
+    }
+    ::close(out);
+    ::close(err);
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    m_process = pid;
+}
+
+void Child::say(const std::string &text)
+{
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t written = ::write(1, text.data() + done, text.size() - done);
+        if (written <= 0) {
+            return;
+        }
+        done += static_cast<std::size_t>(written);
+    }
 }
 
 Child::~Child()
@@ -268,6 +320,23 @@ std::string Child::out() const
 std::string Child::err() const
 {
     return contents(m_err);
+}
+
+std::string Child::readUntil(char stop, std::chrono::milliseconds deadline)
+{
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        const bool ended = !running();
+        const std::string all = out();
+        const std::string text = all.substr(std::min(m_read, all.size()));
+        const std::size_t end = stop == '\0' ? std::string::npos : text.find(stop);
+        if (end != std::string::npos || ended || std::chrono::steady_clock::now() > until) {
+            const std::string said = text.substr(0, end == std::string::npos ? end : end + 1);
+            m_read += said.size();
+            return said;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 
 Result run(const std::vector<std::string> &arguments, const std::string &input,

@@ -1,4 +1,4 @@
-#include "testsupport.h"
+#include "commandtest.h"
 
 #include "bartext.h"
 #include <quelm/datafile.h>
