@@ -237,14 +237,13 @@ void CsvBarReader::readRecord(std::string_view record, std::uint64_t line)
     if (!readTime(bar.timeMs, zoned, pending)) {
         return;
     }
-    if (!pending && ((!zoned && !toUtc(bar.timeMs, line)) || !place(bar.timeMs, line))) {
-        return;
-    }
     if (!readNumber(Field::Open, bar.open) || !readNumber(Field::High, bar.high) ||
-        !readNumber(Field::Low, bar.low) || !readNumber(Field::Close, bar.close)) {
+        !readNumber(Field::Low, bar.low) || !readNumber(Field::Close, bar.close) ||
+        (m_layout->at(Field::Volume) >= 0 && !readNumber(Field::Volume, bar.volume))) {
         return;
     }
-    if (m_layout->at(Field::Volume) >= 0 && !readNumber(Field::Volume, bar.volume)) {
+    // The time stands even when a later check fails: a bar the user fixes keeps its place.
+    if (!pending && ((!zoned && !toUtc(bar.timeMs, line)) || !place(bar.timeMs, line))) {
         return;
     }
     if (bar.high < bar.low) {

@@ -143,6 +143,65 @@ void columnsByName(Layout &layout, const Settings &settings)
     }
 }
 
+// The column of each field: from --columns, from the header's names, or by position.
+void placeColumns(Layout &layout, const std::vector<Record> &records, std::size_t first,
+                  const Settings &settings)
+{
+    const auto fieldCount = [&](const Record &record) {
+        std::vector<std::string_view> fields;
+        std::string scratch;
+        split(record.text, layout.delimiter, fields, scratch);
+        return fields.size();
+    };
+    if (settings.columns) {
+        for (std::size_t i = 0; i < settings.columns->size(); ++i) {
+            const Field field = (*settings.columns)[i];
+            if (field == Field::Skip) {
+                continue;
+            }
+            if (layout.column[index(field)] >= 0) {
+                throw UsageError("--columns names the " + std::string(fieldName(field)) +
+                                 " twice");
+            }
+            layout.column[index(field)] = static_cast<int>(i);
+        }
+        layout.fields = settings.columns->size();
+        layout.atLeast = true;
+    } else if (layout.header) {
+        columnsByName(layout, settings);
+        layout.fields = layout.names.size();
+    } else {
+        if (first < records.size() && fieldCount(records[first]) > 6) {
+            throw InputError("it holds " +
+                             std::to_string(fieldCount(records[first])) +
+                             " fields and there is no header line to name them: " +
+                             records[first].text +
+                             "; --columns says which field is which, for example --columns "
+                             "time,open,high,low,close,volume (fields after them are ignored)");
+        }
+        for (const Field field :
+             {Field::Time, Field::Open, Field::High, Field::Low, Field::Close, Field::Volume}) {
+            layout.column[index(field)] = static_cast<int>(index(field)) - 1 + (field == Field::Time);
+        }
+    }
+    if (!settings.maps.empty() && (!layout.header || settings.columns)) {
+        throw UsageError("--map needs a header line naming the columns, and no --columns");
+    }
+
+    if (layout.at(Field::Time) < 0) {
+        std::swap(layout.column[index(Field::Time)], layout.column[index(Field::Date)]);
+    }
+    for (const Field field : {Field::Time, Field::Open, Field::High, Field::Low, Field::Close}) {
+        if (layout.at(field) < 0) {
+            const std::string name = fieldName(field);
+            throw InputError("no column holds the " + name +
+                             (layout.header ? "; the header names " + joined(layout.names)
+                                            : std::string()) +
+                             "; --map " + name + "=NAME or --columns says which column does");
+        }
+    }
+}
+
 } // namespace
 
 const char *fieldName(Field field)
@@ -208,52 +267,14 @@ Layout decideLayout(const std::vector<Record> &records, const Settings &settings
         ++first;
     }
 
-    if (settings.columns) {
-        for (std::size_t i = 0; i < settings.columns->size(); ++i) {
-            const Field field = (*settings.columns)[i];
-            if (field == Field::Skip) {
-                continue;
-            }
-            if (layout.column[index(field)] >= 0) {
-                throw UsageError("--columns names the " + std::string(fieldName(field)) +
-                                 " twice");
-            }
-            layout.column[index(field)] = static_cast<int>(i);
-        }
-        layout.fields = settings.columns->size();
-        layout.atLeast = true;
-    } else if (layout.header) {
-        columnsByName(layout, settings);
-        layout.fields = layout.names.size();
-    } else {
-        if (first < records.size() && fieldsOf(first).size() > 6) {
-            throw InputError("line " + std::to_string(records[first].line) + " holds " +
-                             std::to_string(fields.size()) +
-                             " fields and there is no header line to name them: " +
-                             records[first].text +
-                             "; --columns says which field is which, for example --columns "
-                             "time,open,high,low,close,volume (fields after them are ignored)");
-        }
-        for (const Field field :
-             {Field::Time, Field::Open, Field::High, Field::Low, Field::Close, Field::Volume}) {
-            layout.column[index(field)] = static_cast<int>(index(field)) - 1 + (field == Field::Time);
-        }
-    }
-    if (!settings.maps.empty() && (!layout.header || settings.columns)) {
-        throw UsageError("--map needs a header line naming the columns, and no --columns");
-    }
-
-    if (layout.at(Field::Time) < 0) {
-        std::swap(layout.column[index(Field::Time)], layout.column[index(Field::Date)]);
-    }
-    for (const Field field : {Field::Time, Field::Open, Field::High, Field::Low, Field::Close}) {
-        if (layout.at(field) < 0) {
-            const std::string name = fieldName(field);
-            throw InputError("no column holds the " + name +
-                             (layout.header ? "; the header names " + joined(layout.names)
-                                            : std::string()) +
-                             "; --map " + name + "=NAME or --columns says which column does");
-        }
+    try {
+        placeColumns(layout, records, first, settings);
+    } catch (const InputError &error) {
+        // Named at the header, or at the first record the columns are read from.
+        const std::uint64_t line =
+            layout.header ? layout.header->line
+                          : (first < records.size() ? records[first].line : std::uint64_t{1});
+        throw InputError("line " + std::to_string(line) + ": " + error.what());
     }
     const std::size_t width =
         layout.header ? layout.names.size()

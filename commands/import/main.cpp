@@ -224,6 +224,10 @@ int run(const quelm::import::Options &options)
                                            quelm::reasonText(errno));
         }
         reader->finish();
+    } catch (const quelm::tools::UsageError &error) {
+        progress.clear();
+        std::cerr << "quelm-import: " << error.what() << "\n";
+        return 2;
     } catch (const quelm::tools::InputError &error) {
         progress.clear();
         return fail((input.name.empty() ? "" : input.name + ", ") + error.what() +
