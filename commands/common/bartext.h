@@ -1,8 +1,7 @@
 #pragma once
 
-#include <quelm/datafileformat.h>
-
 #include <cstdint>
+#include <quelm/datafileformat.h>
 #include <string_view>
 
 // Bars as text, for the import and export commands: times as ISO-8601 UTC with milliseconds,

@@ -289,10 +289,9 @@ bool CsvBarReader::readTime(std::int64_t &ms, bool &zoned, bool &pending)
     try {
         if (m_settings.timeFormat) {
             const std::string whole =
-                dateColumn > 0
-                    ? std::string(m_fields[static_cast<std::size_t>(dateColumn - 1)]) + " " +
-                          std::string(text)
-                    : std::string(text);
+                dateColumn > 0 ? std::string(m_fields[static_cast<std::size_t>(dateColumn - 1)]) +
+                                     " " + std::string(text)
+                               : std::string(text);
             reading = timetext::readTime(whole, *m_settings.timeFormat);
         } else if (dateColumn > 0) {
             reading = timetext::readTime(m_fields[static_cast<std::size_t>(dateColumn - 1)]);
@@ -330,8 +329,8 @@ bool CsvBarReader::readTime(std::int64_t &ms, bool &zoned, bool &pending)
                 reading.ms = timetext::epochMs(text, *unit);
                 if (reading.ms < earliestEpoch || reading.ms > m_latest) {
                     addProblem(line, timeColumn,
-                               quoted(text) + " read as epoch " + unitName(*unit) + " (" +
-                                   digits + " digits) is " + timeText(reading.ms) +
+                               quoted(text) + " read as epoch " + unitName(*unit) + " (" + digits +
+                                   " digits) is " + timeText(reading.ms) +
                                    ", not between 1971 and a year from now; --epoch-unit "
                                    "s|ms|us|ns gives the unit");
                     return false;
@@ -383,12 +382,12 @@ bool CsvBarReader::readTime(std::int64_t &ms, bool &zoned, bool &pending)
             if (m_order == Order::Unknown) {
                 settle(order, line);
             } else if (order != m_order) {
-                addProblem(line, dateColumn > 0 ? dateColumn : timeColumn,
-                           quoted(text) + " reads only " +
-                               (reading.dayFirst ? "day first (dd/mm/yyyy)"
-                                                 : "month first (mm/dd/yyyy)") +
-                               ", but " + lineText(m_orderLine) +
-                               " reads only the other way; --time-format settles it");
+                addProblem(
+                    line, dateColumn > 0 ? dateColumn : timeColumn,
+                    quoted(text) + " reads only " +
+                        (reading.dayFirst ? "day first (dd/mm/yyyy)" : "month first (mm/dd/yyyy)") +
+                        ", but " + lineText(m_orderLine) +
+                        " reads only the other way; --time-format settles it");
                 return false;
             }
         }
@@ -510,11 +509,11 @@ std::string CsvBarReader::timeShapeText() const
     if (m_settings.timeFormat) {
         text += " " + *m_settings.timeFormat + " (given)";
     } else if (m_shape == Shape::Slashed) {
-        text += m_order == Order::DayFirst     ? ", dd/mm/yyyy (settled by " +
-                                                 lineText(m_orderLine) + ")"
-                : m_order == Order::MonthFirst ? ", mm/dd/yyyy (settled by " +
-                                                     lineText(m_orderLine) + ")"
-                                               : ", order not settled";
+        text += m_order == Order::DayFirst
+                    ? ", dd/mm/yyyy (settled by " + lineText(m_orderLine) + ")"
+                : m_order == Order::MonthFirst
+                    ? ", mm/dd/yyyy (settled by " + lineText(m_orderLine) + ")"
+                    : ", order not settled";
     } else if (m_shape == Shape::Epoch) {
         text += m_settings.epochUnit
                     ? std::string(" in ") + unitName(*m_settings.epochUnit) + " (given)"
@@ -552,9 +551,8 @@ std::vector<std::string> CsvBarReader::settings() const
                                                       layout.header->text + " (detected)"
                                                 : std::string("none (detected)")));
     std::string columns;
-    for (const Field field :
-         {Field::Time, Field::Date, Field::Open, Field::High, Field::Low, Field::Close,
-          Field::Volume}) {
+    for (const Field field : {Field::Time, Field::Date, Field::Open, Field::High, Field::Low,
+                              Field::Close, Field::Volume}) {
         const int at = layout.at(field);
         if (at >= 0 || field == Field::Volume) {
             columns += std::string(columns.empty() ? "" : ", ") + csv::fieldName(field) + " " +
@@ -562,7 +560,7 @@ std::vector<std::string> CsvBarReader::settings() const
         }
     }
     lines.push_back("columns: " + columns +
-                    (m_settings.columns ? " (given by --columns)"
+                    (m_settings.columns        ? " (given by --columns)"
                      : m_settings.maps.empty() ? (layout.header ? " (by name)" : " (by position)")
                                                : " (by name and --map)"));
     std::string ignored;
@@ -571,9 +569,10 @@ std::vector<std::string> CsvBarReader::settings() const
     }
     lines.push_back("ignored: " + (ignored.empty() ? std::string("none") : ignored));
     lines.push_back("time: " + timeShapeText());
-    lines.push_back("zone: " + (m_settings.zone ? m_settings.zone->name() + " (given)"
-                                                : std::string("UTC (assumed)")) +
-                    " for times that name none");
+    lines.push_back(
+        "zone: " +
+        (m_settings.zone ? m_settings.zone->name() + " (given)" : std::string("UTC (assumed)")) +
+        " for times that name none");
     lines.push_back(m_direction < 0 ? "order: newest-first (detected), stored oldest-first"
                                     : "order: oldest-first");
     return lines;
@@ -586,8 +585,8 @@ std::vector<std::string> CsvBarReader::notes() const
         return notes;
     }
     if (m_layout->banner) {
-        notes.push_back(lineText(m_layout->banner->line) + " is taken for a banner and skipped: " +
-                        m_layout->banner->text);
+        notes.push_back(lineText(m_layout->banner->line) +
+                        " is taken for a banner and skipped: " + m_layout->banner->text);
     }
     if (!m_layout->ignored.empty()) {
         std::string ignored;

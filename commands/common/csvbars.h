@@ -2,10 +2,9 @@
 
 #include "csvlayout.h"
 
-#include <quelm/datafileformat.h>
-
 #include <cstdint>
 #include <optional>
+#include <quelm/datafileformat.h>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -56,7 +55,12 @@ public:
     std::vector<std::string> settings() const;
 
 private:
-    enum class Order { Unknown, MonthFirst, DayFirst };
+    enum class Order
+    {
+        Unknown,
+        MonthFirst,
+        DayFirst
+    };
 
     void takeLine(std::string_view line);
     void takeRecord(std::string_view record, std::uint64_t line);

@@ -13,7 +13,8 @@ using tools::UsageError;
 
 namespace {
 
-constexpr const char *fieldNames[] = {"time", "date", "open", "high", "low", "close", "volume", "-"};
+constexpr const char *fieldNames[] = {"time", "date",  "open",   "high",
+                                      "low",  "close", "volume", "-"};
 
 struct Alias
 {
@@ -21,15 +22,17 @@ struct Alias
     Field field;
 };
 // Header names as normalName gives them.
-constexpr Alias aliases[] = {
-    {"time", Field::Time},         {"date", Field::Date},      {"datetime", Field::Time},
-    {"timestamp", Field::Time},    {"gmt time", Field::Time},  {"open time", Field::Time},
-    {"opentime", Field::Time},     {"unix", Field::Time},      {"t", Field::Time},
-    {"window start", Field::Time}, {"open", Field::Open},      {"o", Field::Open},
-    {"high", Field::High},         {"h", Field::High},         {"low", Field::Low},
-    {"l", Field::Low},             {"close", Field::Close},    {"c", Field::Close},
-    {"last", Field::Close},        {"volume", Field::Volume},  {"vol", Field::Volume},
-    {"v", Field::Volume}};
+constexpr Alias aliases[] = {{"time", Field::Time},     {"date", Field::Date},
+                             {"datetime", Field::Time}, {"timestamp", Field::Time},
+                             {"gmt time", Field::Time}, {"open time", Field::Time},
+                             {"opentime", Field::Time}, {"unix", Field::Time},
+                             {"t", Field::Time},        {"window start", Field::Time},
+                             {"open", Field::Open},     {"o", Field::Open},
+                             {"high", Field::High},     {"h", Field::High},
+                             {"low", Field::Low},       {"l", Field::Low},
+                             {"close", Field::Close},   {"c", Field::Close},
+                             {"last", Field::Close},    {"volume", Field::Volume},
+                             {"vol", Field::Volume},    {"v", Field::Volume}};
 
 std::size_t index(Field field)
 {
@@ -76,8 +79,8 @@ std::optional<Field> aliasOf(std::string_view name)
 bool looksLikeHeader(const std::vector<std::string_view> &fields)
 {
     const std::string_view first = fields.front();
-    const bool word = !first.empty() && ((first.front() | 0x20) >= 'a' &&
-                                         (first.front() | 0x20) <= 'z');
+    const bool word =
+        !first.empty() && ((first.front() | 0x20) >= 'a' && (first.front() | 0x20) <= 'z');
     return word || first.starts_with('<') ||
            std::any_of(fields.begin(), fields.end(),
                        [](std::string_view field) { return aliasOf(field).has_value(); });
@@ -102,23 +105,22 @@ void columnsByName(Layout &layout, const Settings &settings)
         }
     }
     for (const auto &[field, name] : settings.maps) {
-        const auto named = std::find_if(
-            layout.names.begin(), layout.names.end(),
-            [&](const std::string &header) { return normalName(header) == normalName(name); });
+        const auto named =
+            std::find_if(layout.names.begin(), layout.names.end(), [&](const std::string &header) {
+                return normalName(header) == normalName(name);
+            });
         if (named == layout.names.end()) {
             throw InputError("--map " + std::string(fieldName(field)) + "=" + name +
-                             ": the header names no such column; it names " +
-                             joined(layout.names));
+                             ": the header names no such column; it names " + joined(layout.names));
         }
         const int column = static_cast<int>(named - layout.names.begin());
         for (std::vector<int> &claim : claims) {
             std::erase(claim, column);
         }
         claims[index(field)] = {column};
-        if (field == Field::Time && std::none_of(settings.maps.begin(), settings.maps.end(),
-                                                 [](const auto &map) {
-                                                     return map.first == Field::Date;
-                                                 })) {
+        if (field == Field::Time &&
+            std::none_of(settings.maps.begin(), settings.maps.end(),
+                         [](const auto &map) { return map.first == Field::Date; })) {
             claims[index(Field::Date)].clear();
         }
     }
@@ -137,8 +139,7 @@ void columnsByName(Layout &layout, const Settings &settings)
                                     [](const auto &map) { return map.first == Field::Time; });
     if (time >= 0 && date >= 0 && !mapped &&
         normalName(layout.names[static_cast<std::size_t>(time)]) != "time") {
-        throw InputError("columns " + layout.columnText(date) + " and " +
-                         layout.columnText(time) +
+        throw InputError("columns " + layout.columnText(date) + " and " + layout.columnText(time) +
                          " both hold the time; --map time=NAME picks one");
     }
 }
@@ -160,8 +161,7 @@ void placeColumns(Layout &layout, const std::vector<Record> &records, std::size_
                 continue;
             }
             if (layout.column[index(field)] >= 0) {
-                throw UsageError("--columns names the " + std::string(fieldName(field)) +
-                                 " twice");
+                throw UsageError("--columns names the " + std::string(fieldName(field)) + " twice");
             }
             layout.column[index(field)] = static_cast<int>(i);
         }
@@ -172,16 +172,16 @@ void placeColumns(Layout &layout, const std::vector<Record> &records, std::size_
         layout.fields = layout.names.size();
     } else {
         if (first < records.size() && fieldCount(records[first]) > 6) {
-            throw InputError("it holds " +
-                             std::to_string(fieldCount(records[first])) +
-                             " fields and there is no header line to name them: " +
-                             records[first].text +
-                             "; --columns says which field is which, for example --columns "
-                             "time,open,high,low,close,volume (fields after them are ignored)");
+            throw InputError(
+                "it holds " + std::to_string(fieldCount(records[first])) +
+                " fields and there is no header line to name them: " + records[first].text +
+                "; --columns says which field is which, for example --columns "
+                "time,open,high,low,close,volume (fields after them are ignored)");
         }
         for (const Field field :
              {Field::Time, Field::Open, Field::High, Field::Low, Field::Close, Field::Volume}) {
-            layout.column[index(field)] = static_cast<int>(index(field)) - 1 + (field == Field::Time);
+            layout.column[index(field)] =
+                static_cast<int>(index(field)) - 1 + (field == Field::Time);
         }
     }
     if (!settings.maps.empty() && (!layout.header || settings.columns)) {
@@ -194,10 +194,10 @@ void placeColumns(Layout &layout, const std::vector<Record> &records, std::size_
     for (const Field field : {Field::Time, Field::Open, Field::High, Field::Low, Field::Close}) {
         if (layout.at(field) < 0) {
             const std::string name = fieldName(field);
-            throw InputError("no column holds the " + name +
-                             (layout.header ? "; the header names " + joined(layout.names)
-                                            : std::string()) +
-                             "; --map " + name + "=NAME or --columns says which column does");
+            throw InputError(
+                "no column holds the " + name +
+                (layout.header ? "; the header names " + joined(layout.names) : std::string()) +
+                "; --map " + name + "=NAME or --columns says which column does");
         }
     }
 }

@@ -14,7 +14,17 @@
 // the column of each field, read from the file's first records and the user's settings.
 namespace quelm::csv {
 
-enum class Field { Time, Date, Open, High, Low, Close, Volume, Skip };
+enum class Field
+{
+    Time,
+    Date,
+    Open,
+    High,
+    Low,
+    Close,
+    Volume,
+    Skip
+};
 inline constexpr std::size_t fieldKinds = 7;
 // "time", "date", ..., "-".
 const char *fieldName(Field field);

@@ -181,8 +181,8 @@ bool isDate(std::int64_t year, std::int64_t month, std::int64_t day)
 
 // days * msPerDay + msOfDay, unless it leaves the 64-bit range. Negative days are taken one
 // day nearer zero first, so that the earliest time of all still fits on the way.
-std::int64_t timeOf(std::string_view text, std::int64_t year, std::int64_t month,
-                    std::int64_t day, std::int64_t msOfDay)
+std::int64_t timeOf(std::string_view text, std::int64_t year, std::int64_t month, std::int64_t day,
+                    std::int64_t msOfDay)
 {
     if (!isDate(year, month, day)) {
         throw InputError(quoted(text) + " is not a date of the calendar");
@@ -190,10 +190,10 @@ std::int64_t timeOf(std::string_view text, std::int64_t year, std::int64_t month
     const std::int64_t days =
         daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
     std::int64_t ms = 0;
-    const bool fits = days >= 0 ? days <= int64Max / msPerDay &&
-                                      addChecked(days * msPerDay, msOfDay, ms)
-                                : days + 1 >= int64Min / msPerDay &&
-                                      addChecked((days + 1) * msPerDay, msOfDay - msPerDay, ms);
+    const bool fits = days >= 0
+                          ? days <= int64Max / msPerDay && addChecked(days * msPerDay, msOfDay, ms)
+                          : days + 1 >= int64Min / msPerDay &&
+                                addChecked((days + 1) * msPerDay, msOfDay - msPerDay, ms);
     if (!fits) {
         tooFar(text);
     }

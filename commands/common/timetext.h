@@ -9,7 +9,16 @@
 // numbers. Every reader throws quelm::tools::InputError saying why a text is not a time.
 namespace quelm::timetext {
 
-enum class Shape { Iso, Compact, YearFirst, DayFirst, Slashed, Format, Epoch };
+enum class Shape
+{
+    Iso,
+    Compact,
+    YearFirst,
+    DayFirst,
+    Slashed,
+    Format,
+    Epoch
+};
 // "ISO-8601", "yyyymmdd[hhmmss]", ...
 const char *shapeName(Shape shape);
 
@@ -38,7 +47,13 @@ void checkFormat(std::string_view format);
 // A time of day alone, "23:00", "23:00:05.5" or "230005": milliseconds since midnight.
 std::int64_t readClock(std::string_view text);
 
-enum class EpochUnit { Seconds, Milliseconds, Microseconds, Nanoseconds };
+enum class EpochUnit
+{
+    Seconds,
+    Milliseconds,
+    Microseconds,
+    Nanoseconds
+};
 // "s", "ms", "us", "ns".
 const char *unitSymbol(EpochUnit unit);
 std::optional<EpochUnit> unitNamed(std::string_view symbol);

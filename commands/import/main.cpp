@@ -5,8 +5,6 @@
 #include "bartext.h"
 #include "commanderror.h"
 #include "csvbars.h"
-#include <quelm/datafile.h>
-#include <quelm/datafileerror.h>
 #include "errortext.h"
 #include "options.h"
 #include "progress.h"
@@ -17,6 +15,8 @@
 #include <cstdio>
 #include <iostream>
 #include <optional>
+#include <quelm/datafile.h>
+#include <quelm/datafileerror.h>
 #include <span>
 #include <string>
 #include <string_view>

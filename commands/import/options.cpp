@@ -45,8 +45,9 @@ std::pair<csv::Field, std::string> mapOf(const std::string &text)
     const auto field = csv::fieldNamed(text.substr(0, std::min(equals, text.size())));
     if (equals == std::string::npos || !field || *field == csv::Field::Skip ||
         equals + 1 == text.size()) {
-        throw UsageError("--map " + text + ": a map is FIELD=NAME, FIELD one of time, date, "
-                                           "open, high, low, close, volume");
+        throw UsageError("--map " + text +
+                         ": a map is FIELD=NAME, FIELD one of time, date, "
+                         "open, high, low, close, volume");
     }
     return {*field, text.substr(equals + 1)};
 }
