@@ -179,6 +179,10 @@ quelm::DataFile openLocked(const std::filesystem::path &path, const std::string 
 // Prints what a dry run found: the settings, the bars and the first and last of them.
 void printDryRun(const quelm::CsvBarReader &reader)
 {
+#ifdef _WIN32
+    // Lines end in '\n' alone, as quelm-export writes its CSV lines.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     for (const std::string &setting : reader.settings()) {
         std::cout << setting << "\n";
     }
