@@ -104,7 +104,7 @@ def main():
             "pandas to_csv": lambda: timed(lambda: text_frame.to_csv(out, index=False)),
             "pandas to_csv, times formatted": lambda: timed(lambda: frame.to_csv(
                 out, index=False, date_format="%Y-%m-%dT%H:%M:%S.%fZ")),
-            "pandas read_csv, daily shape, dates": lambda: timed(
+            "pandas read_csv, daily, dates": lambda: timed(
                 lambda: pd.read_csv(daily, parse_dates=["Date"])),
         }
         seconds = {name: [] for name in ways}
@@ -127,7 +127,7 @@ def main():
     writing = min(median["pandas to_csv"], median["pandas to_csv, times formatted"])
     read_ratio = median["quelm-import"] / reading
     write_ratio = median["quelm-export"] / writing
-    daily_ratio = median["quelm-import, daily shape"] / median["pandas read_csv, daily shape, dates"]
+    daily_ratio = median["quelm-import, daily shape"] / median["pandas read_csv, daily, dates"]
     holds = read_ratio < 1 and write_ratio < 1 and daily_ratio < 1
     print(f"  quelm-import / pandas' quicker read = {read_ratio:.2f}, "
           f"quelm-export / pandas' quicker write = {write_ratio:.2f}, "

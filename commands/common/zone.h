@@ -24,7 +24,7 @@ public:
 
     // The instants a wall-clock time (counted as if it were UTC, within `reach` of 1970) stands
     // for in this zone: one, two where the clocks go back, none where they skip it.
-    static constexpr std::int64_t reach = std::int64_t{1} << 62;
+    static constexpr std::int64_t reach = 253'402'300'800'000; // 10000-01-01
     struct Instants
     {
         int count = 1;
