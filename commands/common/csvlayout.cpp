@@ -274,7 +274,9 @@ Layout decideLayout(const std::vector<Record> &records, const Settings &settings
         const std::uint64_t line =
             layout.header ? layout.header->line
                           : (first < records.size() ? records[first].line : std::uint64_t{1});
-        throw InputError("line " + std::to_string(line) + ": " + error.what());
+        throw InputError("line " + std::to_string(line) + ": " + error.what() + " (delimiter " +
+                         delimiterName(layout.delimiter) +
+                         (settings.delimiter ? ", given)" : ", detected)"));
     }
     const std::size_t width =
         layout.header ? layout.names.size()
