@@ -1,9 +1,7 @@
 #pragma once
 
-#include <quelm/datafileformat.h>
-
 #include <cstdint>
-#include <string>
+#include <quelm/datafileformat.h>
 #include <string_view>
 
 // Bars as text, for the import and export commands: times as ISO-8601 UTC with milliseconds,
@@ -29,12 +27,8 @@ char *writeCsvLine(char *out, const Bar &bar);
 // One JSON object with its '\n'; numbers that are not finite become null.
 char *writeJsonLine(char *out, const Bar &bar);
 
-// Reads a time: an ISO-8601 date and time ("2026-12-07T06:01:02.345Z", with 'T' or a space,
-// seconds and fraction optional, 'Z', "+hh:mm" or no zone for UTC) or, when it is only
-// digits with an optional minus, milliseconds since 1970-01-01 UTC. Returns "" and sets `ms`,
-// or why it is not a time.
-std::string readTime(std::string_view text, std::int64_t &ms);
-// Reads a finite double. Returns "" and sets `value`, or why it is not one.
-std::string readNumber(std::string_view text, double &value);
+// Reads a finite double ("+" allowed before digits); throws quelm::tools::InputError saying
+// why the text is not one.
+double readNumber(std::string_view text);
 
 } // namespace quelm::bartext

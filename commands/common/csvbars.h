@@ -1,9 +1,10 @@
 #pragma once
 
-#include <quelm/datafileformat.h>
+#include "csvlayout.h"
 
 #include <cstdint>
 #include <optional>
+#include <quelm/datafileformat.h>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -11,11 +12,12 @@
 
 namespace quelm {
 
-// Reads bars from CSV text (time,open,high,low,close,volume), fed in pieces of any size, and
-// checks every line: numbers finite, high not below low, open and close between them, volume
-// not negative, each time after the one before, and no more bars than the file has room for.
-// Takes a UTF-8 byte order mark, CRLF line ends, blank lines, a missing final line end and an
-// optional header line.
+// Reads bars from CSV text, fed in pieces of any size: finds the delimiter, a banner, the
+// header, the columns, the decimal mark and the shape of the times in the first records (as
+// far as the settings leave them open), and checks every line: numbers finite, high not below
+// low, open and close between them, volume not negative, times running one way, each after the
+// file's last bar, and no more bars than the file has room for. Input running newest-first is
+// turned oldest-first. Holds 48 bytes a bar and a few bytes a jump in line numbers.
 class CsvBarReader
 {
 public:
@@ -29,15 +31,16 @@ public:
     // Problems beyond this many are counted but not kept.
     static constexpr std::size_t keptProblems = 20;
 
-    // `after`: the time of the file's last bar, which the first bar must follow; `room`: the
-    // bars the file still has room for.
-    CsvBarReader(std::optional<std::int64_t> after, std::uint64_t room);
+    // `after`: the time of the file's last bar, which every bar must follow; `room`: the bars
+    // the file still has room for.
+    CsvBarReader(csv::Settings settings, std::optional<std::int64_t> after, std::uint64_t room);
 
+    // Both throw quelm::tools::InputError when the first records leave the layout open.
     void feed(std::string_view text);
-    // Reads a last line that has no line end.
+    // Reads a last line that has no line end, and settles what only the end can settle.
     void finish();
 
-    // The bars of the input, in order; complete only when there are no problems.
+    // The bars of the input, oldest first; complete only when there are no problems.
     const std::vector<Bar> &bars() const { return m_bars; }
     const std::vector<Problem> &problems() const { return m_problems; }
     std::uint64_t badLines() const { return m_badLines; }
@@ -45,20 +48,69 @@ public:
     std::uint64_t lineOf(std::size_t index) const;
 
     // "line 12, column 3 (high): ..."
-    static std::string describe(const Problem &problem);
+    std::string describe(const Problem &problem) const;
+    // What the user should know about a good input: what was skipped, ignored or assumed.
+    std::vector<std::string> notes() const;
+    // Each setting as used, and whether it was detected or given: "delimiter: ';' (detected)".
+    std::vector<std::string> settings() const;
 
 private:
-    void readLine(std::string_view line);
-    void addProblem(int column, std::string message);
+    enum class Order
+    {
+        Unknown,
+        MonthFirst,
+        DayFirst
+    };
 
-    std::optional<std::int64_t> m_after;
+    void takeLine(std::string_view line);
+    void takeRecord(std::string_view record, std::uint64_t line);
+    void decide();
+    void readRecord(std::string_view record, std::uint64_t line);
+    // The wall-clock or UTC time of the current record; false after a problem.
+    bool readTime(std::int64_t &ms, bool &zoned, bool &pending);
+    bool readNumber(csv::Field field, double &value);
+    bool toUtc(std::int64_t &ms, std::uint64_t line);
+    bool place(std::int64_t ms, std::uint64_t line);
+    void settle(Order order, std::uint64_t line);
+    std::string timeShapeText() const;
+    void addProblem(std::uint64_t line, int column, std::string message);
+    int column(csv::Field field) const { return m_layout->at(field) + 1; }
+
+    csv::Settings m_settings;
+    std::optional<std::int64_t> m_fileLast;
     std::uint64_t m_room;
+    std::optional<csv::Layout> m_layout;
+    std::vector<csv::Record> m_sample;
+    std::size_t m_sampleBytes = 0;
+
     std::string m_partial;
+    std::string m_quoted; // a record whose quoted field runs on past its line
+    bool m_inQuotes = false;
+    std::uint64_t m_quotedLine = 0;
+    std::uint64_t m_physicalLine = 0;
     std::uint64_t m_line = 0;
+    std::vector<std::string_view> m_fields;
+    std::string m_scratch;
+
+    std::optional<timetext::Shape> m_shape;
+    std::uint64_t m_shapeLine = 0;
+    std::optional<timetext::EpochUnit> m_unit;
+    std::uint64_t m_unitLine = 0;
+    Order m_order = Order::Unknown;
+    std::uint64_t m_orderLine = 0;
+    std::optional<Problem> m_ambiguous; // the first slashed date that reads both ways
+    bool m_pending = false;             // the bars so far hold month-first wall-clock times
+    bool m_wallClock = false;           // some time named no zone
+    std::int64_t m_latest;              // the latest time an epoch number may stand for
+
+    std::optional<std::int64_t> m_previous;
+    std::uint64_t m_previousLine = 0;
+    int m_direction = 0; // 1 rising, -1 falling, 0 not known yet
+    bool m_reversed = false;
+
     std::vector<Bar> m_bars;
     // The bars whose line is not the one after the previous bar's: (bar index, line).
     std::vector<std::pair<std::size_t, std::uint64_t>> m_jumps;
-    std::uint64_t m_lastBarLine = 0;
     std::uint64_t m_goodBars = 0;
     std::vector<Problem> m_problems;
     std::uint64_t m_badLines = 0;

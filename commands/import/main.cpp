@@ -1,12 +1,14 @@
 // quelm-import: appends bars from CSV to a data file. Every line is checked before anything is
 // written; then the bars go in in batches, each stored before it is counted, and are flushed.
 
+#include "arguments.h"
+#include "bartext.h"
+#include "commanderror.h"
 #include "csvbars.h"
-#include <quelm/datafile.h>
-#include <quelm/datafileerror.h>
 #include "entry.h"
-#include <quelm/errortext.h>
+#include "options.h"
 #include "progress.h"
+#include <quelm/errortext.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +16,8 @@
 #include <cstdio>
 #include <iostream>
 #include <optional>
+#include <quelm/datafile.h>
+#include <quelm/datafileerror.h>
 #include <span>
 #include <string>
 #include <string_view>
@@ -28,12 +32,17 @@
 namespace {
 
 const char *const usage =
-    "Usage: quelm-import FILE [INPUT]\n"
+    "Usage: quelm-import FILE [INPUT] [options]\n"
     "\n"
     "Appends bars to the Quelm data file FILE (.qdf) from CSV: the file INPUT, or standard\n"
-    "input when INPUT is - or not given. Each line holds time,open,high,low,close,volume; a\n"
-    "first line naming those columns is skipped. A time is ISO-8601 (2026-12-07T06:01:02.345Z;\n"
-    "UTC when it names no zone) or milliseconds since 1970-01-01 UTC.\n"
+    "input when INPUT is - or not given. The delimiter (, ; tab |), a banner line, the header,\n"
+    "the columns (found by name: time, date, open, high, low, close, volume and their usual\n"
+    "aliases; other columns are ignored, the volume is optional), the decimal mark and the\n"
+    "shape of the times are detected; the options below set them. A time is ISO-8601, a date\n"
+    "(2026-12-07, 20261207, 2026.12.07, 07.12.2026, a slashed date whose column settles its\n"
+    "order) with an optional time of day, a date and a time column, or an epoch number whose\n"
+    "unit its digits tell (10 s, 13 ms, 16 us, 19 ns). Input running newest-first is stored\n"
+    "oldest-first.\n"
     "\n"
     "Every line is checked before anything is written: each number finite, high not below low,\n"
     "open and close between them, volume not negative, each time after the one before (and\n"
@@ -43,7 +52,16 @@ const char *const usage =
     "While it writes, the import holds the file's writers' lock; it waits while another import\n"
     "or the window closing the file holds it.\n"
     "\n"
-    "  --help   shows this text\n"
+    "  --columns LIST      the fields by position: time,date,open,high,low,close,volume or -\n"
+    "  --map FIELD=NAME    the header's column NAME holds FIELD\n"
+    "  --delimiter C       , ; | or tab\n"
+    "  --decimal C         the decimal mark, . or ,\n"
+    "  --time-format FMT   the times' shape, strftime-style (%Y-%m-%d %H:%M:%S)\n"
+    "  --epoch-unit U      epoch numbers in s, ms, us or ns\n"
+    "  --tz ZONE           the zone of times that name none: an IANA name or +hh:mm (UTC)\n"
+    "  --skip N            skips the first N lines\n"
+    "  --dry-run           checks everything, prints what it found, and writes nothing\n"
+    "  --help              shows this text\n"
     "\n"
     "Exit status: 0 when the bars were added, 1 when the input or the file is bad or cannot be\n"
     "read or written, 2 when the command line is wrong.\n";
@@ -73,8 +91,8 @@ struct Input
     }
 };
 
-// Opens the input, or says why it cannot.
-std::string openInput(const quelm::tools::Argument &argument, Input &input)
+// Opens the input; throws quelm::tools::InputError when it cannot.
+void openInput(const quelm::tools::Argument &argument, Input &input)
 {
     if (argument.text == "-") {
         input.file = stdin;
@@ -82,7 +100,7 @@ std::string openInput(const quelm::tools::Argument &argument, Input &input)
 #ifdef _WIN32
         _setmode(_fileno(stdin), _O_BINARY);
 #endif
-        return "";
+        return;
     }
     const std::filesystem::path &path = argument.path;
     input.name = argument.text;
@@ -92,14 +110,14 @@ std::string openInput(const quelm::tools::Argument &argument, Input &input)
     input.file = std::fopen(path.c_str(), "rb");
 #endif
     if (!input.file) {
-        return "cannot read " + argument.text + ": " + quelm::reasonText(errno);
+        throw quelm::tools::InputError("cannot read " + argument.text + ": " +
+                                       quelm::reasonText(errno));
     }
     input.owned = true;
     std::error_code error;
     if (std::filesystem::is_regular_file(path, error)) {
         input.size = std::filesystem::file_size(path, error);
     }
-    return "";
 }
 
 std::optional<std::int64_t> lastTime(const quelm::DataFile &file)
@@ -111,16 +129,27 @@ std::optional<std::int64_t> lastTime(const quelm::DataFile &file)
     return file.readBar(stored - 1).timeMs;
 }
 
+void printSettings(const quelm::CsvBarReader &reader)
+{
+    std::string text;
+    for (const std::string &setting : reader.settings()) {
+        text += (text.empty() ? "" : "; ") + setting;
+    }
+    if (!text.empty()) {
+        std::cerr << "quelm-import: settings: " << text << "\n";
+    }
+}
+
 int reportProblems(const quelm::CsvBarReader &reader, const Input &input, const std::string &file)
 {
     for (const auto &problem : reader.problems()) {
-        std::cerr << "quelm-import: " << input.name << ", "
-                  << quelm::CsvBarReader::describe(problem) << "\n";
+        std::cerr << "quelm-import: " << input.name << ", " << reader.describe(problem) << "\n";
     }
     const std::uint64_t bad = reader.badLines();
     if (bad > reader.problems().size()) {
         std::cerr << "quelm-import: and " << bad - reader.problems().size() << " more bad lines\n";
     }
+    printSettings(reader);
     return fail("nothing was written to " + file + " (" + std::to_string(bad) +
                 (bad == 1 ? " bad line)" : " bad lines)"));
 }
@@ -148,43 +177,80 @@ quelm::DataFile openLocked(const std::filesystem::path &path, const std::string 
     }
 }
 
-int importBars(const quelm::tools::Argument &dataFile, const quelm::tools::Argument &inputArgument)
+// Prints what a dry run found: the settings, the bars and the first and last of them.
+void printDryRun(const quelm::CsvBarReader &reader)
 {
-    const std::string &file = dataFile.text;
-    const std::filesystem::path &path = dataFile.path;
+#ifdef _WIN32
+    // Lines end in '\n' alone, as quelm-export writes its CSV lines.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    for (const std::string &setting : reader.settings()) {
+        std::cout << setting << "\n";
+    }
+    const std::vector<quelm::Bar> &bars = reader.bars();
+    std::cout << "bars: " << bars.size() << "\n";
+    char line[quelm::bartext::maxLineLength];
+    if (!bars.empty()) {
+        std::cout << "first (line " << reader.lineOf(0) << "): "
+                  << std::string_view(line, quelm::bartext::writeCsvLine(line, bars.front()))
+                  << "last (line " << reader.lineOf(bars.size() - 1) << "): "
+                  << std::string_view(line, quelm::bartext::writeCsvLine(line, bars.back()));
+    }
+}
+
+int importBars(const quelm::import::Options &options)
+{
+    const std::string &file = options.file.text;
+    const std::filesystem::path &path = options.file.path;
     Input input;
     std::optional<quelm::CsvBarReader> reader;
+    quelm::Progress progress;
     try {
-        // Checked against the file as it stands now; again below, once the file is locked.
-        const quelm::DataFile before = quelm::DataFile::open(path);
-        reader.emplace(lastTime(before), before.header().capacity - before.header().barsWritten);
+        {
+            // Checked against the file as it stands now; again below, once the file is locked.
+            const quelm::DataFile before = quelm::DataFile::open(path);
+            reader.emplace(options.csv, lastTime(before),
+                           before.header().capacity - before.header().barsWritten);
+        }
+        openInput(options.input, input);
+        std::vector<char> chunk(readSize);
+        std::uint64_t read = 0;
+        for (;;) {
+            const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), input.file);
+            reader->feed(std::string_view(chunk.data(), got));
+            read += got;
+            progress.show("checking", read, input.size, "bytes");
+            if (got < chunk.size()) {
+                break;
+            }
+        }
+        if (std::ferror(input.file)) {
+            throw quelm::tools::InputError("cannot read " + input.name + ": " +
+                                           quelm::reasonText(errno));
+        }
+        reader->finish();
+    } catch (const quelm::tools::UsageError &error) {
+        progress.clear();
+        std::cerr << "quelm-import: " << error.what() << "\n";
+        return 2;
+    } catch (const quelm::tools::InputError &error) {
+        progress.clear();
+        return fail((input.name.empty() ? "" : input.name + ", ") + error.what() +
+                    "\nquelm-import: nothing was written to " + file);
     } catch (const quelm::DataFileError &error) {
+        progress.clear();
         return fail(error.what());
     }
-    if (const std::string why = openInput(inputArgument, input); !why.empty()) {
-        return fail(why);
-    }
-
-    quelm::Progress progress;
-    std::vector<char> chunk(readSize);
-    std::uint64_t read = 0;
-    for (;;) {
-        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), input.file);
-        reader->feed(std::string_view(chunk.data(), got));
-        read += got;
-        progress.show("checking", read, input.size, "bytes");
-        if (got < chunk.size()) {
-            break;
-        }
-    }
-    if (std::ferror(input.file)) {
-        progress.clear();
-        return fail("cannot read " + input.name + ": " + quelm::reasonText(errno));
-    }
-    reader->finish();
     progress.clear();
     if (reader->badLines() > 0) {
         return reportProblems(*reader, input, file);
+    }
+    for (const std::string &note : reader->notes()) {
+        std::cerr << "quelm-import: " << note << "\n";
+    }
+    if (options.dryRun) {
+        printDryRun(*reader);
+        return 0;
     }
     const std::vector<quelm::Bar> &bars = reader->bars();
     if (bars.empty()) {
@@ -201,8 +267,8 @@ int importBars(const quelm::tools::Argument &dataFile, const quelm::tools::Argum
             quelm::CsvBarReader::Problem problem{reader->lineOf(0), 1,
                                                  "its time is not after the file's last bar, "
                                                  "which another program added meanwhile"};
-            std::cerr << "quelm-import: " << input.name << ", "
-                      << quelm::CsvBarReader::describe(problem) << "\n";
+            std::cerr << "quelm-import: " << input.name << ", " << reader->describe(problem)
+                      << "\n";
             return fail("nothing was written to " + file);
         }
         if (bars.size() > room) {
@@ -210,8 +276,8 @@ int importBars(const quelm::tools::Argument &dataFile, const quelm::tools::Argum
                                                  "the file has room for " + std::to_string(room) +
                                                      (room == 1 ? " more bar" : " more bars") +
                                                      ", and this is one more"};
-            std::cerr << "quelm-import: " << input.name << ", "
-                      << quelm::CsvBarReader::describe(problem) << "\n";
+            std::cerr << "quelm-import: " << input.name << ", " << reader->describe(problem)
+                      << "\n";
             return fail("nothing was written to " + file);
         }
         const std::span<const quelm::Bar> all(bars);
@@ -237,24 +303,16 @@ int importBars(const quelm::tools::Argument &dataFile, const quelm::tools::Argum
 
 int quelm::tools::run(std::vector<Argument> arguments)
 {
-    std::vector<Argument> operands;
-    for (Argument &operand : arguments) {
-        const std::string_view argument = operand.text;
-        if (argument == "--help" || argument == "-h") {
-            std::cout << usage;
-            return 0;
-        }
-        if (argument.starts_with("-") && argument != "-") {
-            std::cerr << "quelm-import: unknown option " << argument << "\n\n" << usage;
-            return 2;
-        }
-        operands.push_back(std::move(operand));
-    }
-    if (operands.empty() || operands.size() > 2) {
-        std::cerr << "quelm-import: " << (operands.empty() ? "no file given" : "too many operands")
-                  << "\n\n"
-                  << usage;
+    quelm::import::Options options;
+    try {
+        options = quelm::import::readOptions(std::move(arguments));
+    } catch (const quelm::tools::UsageError &error) {
+        std::cerr << "quelm-import: " << error.what() << "\n\n" << usage;
         return 2;
     }
-    return importBars(operands[0], operands.size() == 2 ? operands[1] : Argument{"-", "-"});
+    if (options.help) {
+        std::cout << usage;
+        return 0;
+    }
+    return importBars(options);
 }

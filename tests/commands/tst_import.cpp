@@ -1,10 +1,10 @@
 // quelm-import run as a program: what it takes, what it refuses, the lock, a kill.
 
 #include "commandtest.h"
-#include <quelm/datafile.h>
-#include <quelm/datafilestore.h>
 
 #include <gtest/gtest.h>
+#include <quelm/datafile.h>
+#include <quelm/datafilestore.h>
 #include <thread>
 
 using namespace quelm;
@@ -29,15 +29,21 @@ struct BadInput
     std::string csv;
     std::string where;
     std::string reason;
+    std::vector<std::string> options = {};
 };
 
 using RefusesBadInput = CommandTable<BadInput>;
 
+// A shape of input, the bars it adds after `stored`, and what standard error or a dry run's
+// standard output notes about it ("" for nothing at all).
 struct Shape
 {
     const char *name;
     std::string csv;
-    std::size_t bars; // of next1, next2
+    std::vector<Bar> bars;
+    std::vector<std::string> options = {};
+    std::string note = "";
+    bool zoneNames = false; // needs the system's zone database
 };
 
 using TakesOddShapes = CommandTable<Shape>;
@@ -75,7 +81,9 @@ TEST_P(RefusesBadInput, NamingLineAndColumn)
 {
     const auto path = dataFile(5, {stored});
     const std::string before = contents(path);
-    const Result result = run({importer, path.string()}, GetParam().csv);
+    std::vector<std::string> arguments = {importer, path.string()};
+    arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
+    const Result result = run(arguments, GetParam().csv);
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(contains(result.err, "standard input, " + GetParam().where + ": ")) << result.err;
     EXPECT_TRUE(contains(result.err, GetParam().reason)) << result.err;
@@ -83,53 +91,95 @@ TEST_P(RefusesBadInput, NamingLineAndColumn)
     EXPECT_EQ(contents(path), before);
 }
 
+// Rows that need the system's zone database join the table where there is one.
+std::vector<BadInput> withZoneRows(std::vector<BadInput> rows)
+{
+#ifndef _WIN32
+    rows.push_back({"DayTheClocksSkip",
+                    "t,o,h,l,c\n2027-03-14 02:30,1,2,0.5,1.5\n",
+                    "line 2, column 1 (time)",
+                    "2027-03-14T02:30:00.000 does not exist in America/New_York",
+                    {"--tz", "America/New_York"}});
+#endif
+    return rows;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, RefusesBadInput,
-    testing::Values(
-        BadInput{"NotANumber", header + line1 + "\n2026-12-07T00:02:00Z,abc,3,1,2,0\n",
-                 "line 3, column 2 (open)", "\"abc\" is not a number"},
-        BadInput{"EmptyField", header + line1 + "\n2026-12-07T00:02:00Z,2,3,,2,0\n",
-                 "line 3, column 4 (low)", "empty"},
-        BadInput{"Infinite", header + line1 + "\n2026-12-07T00:02:00Z,2,inf,1,2,0\n",
-                 "line 3, column 3 (high)", "not a finite number"},
-        BadInput{"NotANumberAtAll", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1,nan,0\n",
-                 "line 3, column 5 (close)", "not a finite number"},
-        BadInput{"OutOfRange", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1,2,1e400\n",
-                 "line 3, column 6 (volume)", "out of the range"},
-        BadInput{"HighBelowLow", header + line1 + "\n2026-12-07T00:02:00Z,2,1,3,2,0\n",
-                 "line 3, column 3 (high)", "1 is below the low, 3"},
-        BadInput{"OpenAboveHigh", header + line1 + "\n2026-12-07T00:02:00Z,4,3,1,2,0\n",
-                 "line 3, column 2 (open)", "4 is outside the low and the high, 1 to 3"},
-        BadInput{"OpenBelowLow", header + line1 + "\n2026-12-07T00:02:00Z,0.5,3,1,2,0\n",
-                 "line 3, column 2 (open)", "outside the low and the high"},
-        BadInput{"CloseAboveHigh", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1,3.5,0\n",
-                 "line 3, column 5 (close)", "outside the low and the high"},
-        BadInput{"CloseBelowLow", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1,-1,0\n",
-                 "line 3, column 5 (close)", "outside the low and the high"},
-        BadInput{"NegativeVolume", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1,2,-0.5\n",
-                 "line 3, column 6 (volume)", "-0.5 is negative"},
-        BadInput{"SameTime", header + line1 + "\n2026-12-07T00:01:00Z,2,3,1,2,0\n",
-                 "line 3, column 1 (time)",
-                 "2026-12-07T00:01:00.000Z is not after the time of the bar before it, "
-                 "2026-12-07T00:01:00.000Z (line 2)"},
-        BadInput{"EarlierTime", header + line1 + "\n1796601600001,2,3,1,2,0\n",
-                 "line 3, column 1 (time)", "is not after the time of the bar before it"},
-        BadInput{"NotAfterTheFilesLastBar", header + "2026-12-07T00:00:00Z,2,3,1,2,0\n",
-                 "line 2, column 1 (time)", "(the file's last bar)"},
-        BadInput{"NotATime", header + line1 + "\nnoon,2,3,1,2,0\n", "line 3, column 1 (time)",
-                 "\"noon\" is not a time"},
-        BadInput{"NotADay", header + line1 + "\n2027-02-29,2,3,1,2,0\n", "line 3, column 1 (time)",
-                 "is not a date of the calendar"},
-        BadInput{"TooFewFields", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1\n",
-                 "line 3, column 5 (close)", "missing"},
-        BadInput{"TooManyFields", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1,2,0,9\n",
-                 "line 3, column 7", "this one has more"},
-        BadInput{"BadHeader", "time,open,high,low,close\n" + line1 + "\n", "line 1",
-                 "a header line must name the columns time,open,high,low,close,volume"},
-        BadInput{"LastOfManyWithoutLineEnd", header + goodLines(1000) + "2030-01-01,2,1,3,2,0",
-                 "line 1002, column 3 (high)", "is below the low"},
-        BadInput{"MoreThanTheRoom", header + goodLines(5), "line 6",
-                 "the file has room for 4 more bars, and this is one more"}),
+    testing::ValuesIn(withZoneRows(
+        {BadInput{"NotANumber", header + line1 + "\n2026-12-07T00:02:00Z,abc,3,1,2,0\n",
+                  "line 3, column 2 (open)", "\"abc\" is not a number"},
+         BadInput{"EmptyField", header + line1 + "\n2026-12-07T00:02:00Z,2,3,,2,0\n",
+                  "line 3, column 4 (low)", "empty"},
+         BadInput{"Infinite", header + line1 + "\n2026-12-07T00:02:00Z,2,inf,1,2,0\n",
+                  "line 3, column 3 (high)", "not a finite number"},
+         BadInput{"NotANumberAtAll", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1,nan,0\n",
+                  "line 3, column 5 (close)", "not a finite number"},
+         BadInput{"OutOfRange", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1,2,1e400\n",
+                  "line 3, column 6 (volume)", "out of the range"},
+         BadInput{"HighBelowLow", header + line1 + "\n2026-12-07T00:02:00Z,2,1,3,2,0\n",
+                  "line 3, column 3 (high)", "1 is below the low, 3"},
+         BadInput{"OpenAboveHigh", header + line1 + "\n2026-12-07T00:02:00Z,4,3,1,2,0\n",
+                  "line 3, column 2 (open)", "4 is outside the low and the high, 1 to 3"},
+         BadInput{"OpenBelowLow", header + line1 + "\n2026-12-07T00:02:00Z,0.5,3,1,2,0\n",
+                  "line 3, column 2 (open)", "outside the low and the high"},
+         BadInput{"CloseAboveHigh", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1,3.5,0\n",
+                  "line 3, column 5 (close)", "outside the low and the high"},
+         BadInput{"CloseBelowLow", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1,-1,0\n",
+                  "line 3, column 5 (close)", "outside the low and the high"},
+         BadInput{"NegativeVolume", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1,2,-0.5\n",
+                  "line 3, column 6 (volume)", "-0.5 is negative"},
+         BadInput{"SameTime", header + line1 + "\n2026-12-07T00:01:00Z,2,3,1,2,0\n",
+                  "line 3, column 1 (time)",
+                  "2026-12-07T00:01:00.000Z is not after the time of the bar before it, "
+                  "2026-12-07T00:01:00.000Z (line 2)"},
+         BadInput{"EarlierTime",
+                  header + line1 + "\n" + line2 + "\n2026-12-07T00:01:30Z,2,3,1,2,0\n",
+                  "line 4, column 1 (time)", "is not after the time of the bar before it"},
+         BadInput{"LaterInNewestFirst",
+                  header + line2 + "\n" + line1 + "\n2026-12-07T00:03Z,2,3,1,2,0\n",
+                  "line 4, column 1 (time)", "is not before the time of the bar before it"},
+         BadInput{"NotAfterTheFilesLastBar", header + "2026-12-07T00:00:00Z,2,3,1,2,0\n",
+                  "line 2, column 1 (time)", "(the file's last bar)"},
+         BadInput{"NotATime", header + line1 + "\nnoon,2,3,1,2,0\n", "line 3, column 1 (time)",
+                  "\"noon\" is not a time"},
+         BadInput{"NotADay", header + line1 + "\n2027-02-29,2,3,1,2,0\n", "line 3, column 1 (time)",
+                  "is not a date of the calendar"},
+         BadInput{"TooFewFields", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1\n",
+                  "line 3, column 5 (close)", "missing"},
+         BadInput{"TooManyFields", header + line1 + "\n2026-12-07T00:02:00Z,2,3,1,2,0,9\n",
+                  "line 3, column 7", "this one has more"},
+         BadInput{"NoCloseColumn", "time,open,high,low,volume\n" + line1 + "\n", "line 1",
+                  "no column holds the close"},
+         BadInput{"TwoCloseColumns", "time,open,high,low,close,last,volume\n", "line 1",
+                  "columns 5 (close) and 6 (last) both hold the close; --map close=NAME"},
+         BadInput{"WideWithoutHeader", line1 + ",7\n", "line 1",
+                  "it holds 7 fields and there is no header line to name them: " + line1 +
+                      ",7; --columns says"},
+         BadInput{"AmbiguousSlashes", "date,o,h,l,c\n12/08/2026,1,2,0.5,1.5\n",
+                  "line 2, column 1 (time)",
+                  "\"12/08/2026\" reads as 2026-12-08 (mm/dd/yyyy) or as 2026-08-12 "
+                  "(dd/mm/yyyy), and no date of the column settles which; --time-format"},
+         BadInput{"SlashesBothWays",
+                  "date,o,h,l,c\n12/13/2026,1,2,0.5,1.5\n14/12/2026,1,2,0.5,1.5\n",
+                  "line 3, column 1 (time)", "reads only day first (dd/mm/yyyy), but line 2"},
+         BadInput{"MixedEpochUnits", "t,o,h,l,c\n1796601660,1,2,0.5,1.5\n1796601720000,2,3,1,2.5\n",
+                  "line 3, column 1 (time)",
+                  "\"1796601720000\" has 13 digits, epoch milliseconds, but line 2 has epoch "
+                  "seconds; a column holds one unit; --epoch-unit"},
+         BadInput{"EpochOfNoUnit", "t,o,h,l,c\n179660166,1,2,0.5,1.5\n", "line 2, column 1 (time)",
+                  "an epoch number of 9 digits"},
+         BadInput{"EpochFarAhead", "t,o,h,l,c\n9796601660,1,2,0.5,1.5\n", "line 2, column 1 (time)",
+                  "read as epoch seconds (10 digits) is 2280-"},
+         BadInput{"PointInDecimalCommas",
+                  "t;o;h;l;c\n2026-12-07 00:01;1;2;0,5;1.5\n",
+                  "line 2, column 5 (close)",
+                  "has a decimal point, but the decimal mark is ',' (given)",
+                  {"--decimal", ","}},
+         BadInput{"LastOfManyWithoutLineEnd", header + goodLines(1000) + "2030-01-01,2,1,3,2,0",
+                  "line 1002, column 3 (high)", "is below the low"},
+         BadInput{"MoreThanTheRoom", header + goodLines(5), "line 6",
+                  "the file has room for 4 more bars, and this is one more"}})),
     RowName());
 
 TEST_F(Import, CountsBadLinesBeyondThoseItNames)
@@ -150,35 +200,168 @@ TEST_F(Import, CountsBadLinesBeyondThoseItNames)
 TEST_P(TakesOddShapes, AddingTheirBars)
 {
     const auto path = dataFile(5, {stored});
-    const Result result = run({importer, path.string()}, GetParam().csv);
+    std::vector<std::string> arguments = {importer, path.string()};
+    arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
+    const Result result = run(arguments, GetParam().csv);
+#ifdef _WIN32
+    if (GetParam().zoneNames) {
+        EXPECT_EQ(result.status, 2);
+        EXPECT_TRUE(contains(result.err, "this system has no zone database")) << result.err;
+        return;
+    }
+#endif
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    std::vector<Bar> expected = {stored, next1, next2};
-    expected.resize(1 + GetParam().bars);
+    if (GetParam().note.empty()) {
+        EXPECT_EQ(result.err, "");
+    }
+    EXPECT_TRUE(contains(result.out + result.err, GetParam().note)) << result.out << result.err;
+    std::vector<Bar> expected = {stored};
+    expected.insert(expected.end(), GetParam().bars.begin(), GetParam().bars.end());
     EXPECT_EQ(storedBars(path), expected);
     EXPECT_TRUE(DataFile::open(path).header().closedCleanly);
 }
 
 const std::string bom = "\xEF\xBB\xBF";
 
+const std::vector<Bar> both = {next1, next2};
+const Bar nextDay{1'796'688'000'000, 1, 2, 0.5, 1.5, 10};   // 2026-12-08
+const Bar sixDaysOn{1'797'120'000'000, 1, 2, 0.5, 1.5, 10}; // 2026-12-13
+const std::string adjusted =
+    "2026-12-07 00:01,1,2,0.5,1.5,1.4,10\n2026-12-07 00:02,2,3,1,2.5,2.4,0\n";
+const std::string klines = "1796601660000,1,2,0.5,1.5,10,1796601719999,15,3,5,7,0\n"
+                           "1796601720000,2,3,1,2.5,0,1796601779999,0,0,0,0,0\n";
+
 INSTANTIATE_TEST_SUITE_P(
     Table, TakesOddShapes,
     testing::Values(
-        Shape{"Empty", "", 0}, Shape{"HeaderOnly", header, 0},
-        Shape{"HeaderOnlyWithoutLineEnd", "time,open,high,low,close,volume", 0},
-        Shape{"OnlyALineEnd", "\n", 0},
-        Shape{"CrLf", "time,open,high,low,close,volume\r\n" + line1 + "\r\n" + line2 + "\r\n", 2},
-        Shape{"ByteOrderMark", bom + header + line1 + "\n" + line2 + "\n", 2},
-        Shape{"ByteOrderMarkWithoutHeader", bom + line1 + "\n", 1},
+        Shape{"Empty", "", {}}, Shape{"HeaderOnly", header, {}},
+        Shape{"HeaderOnlyWithoutLineEnd", "time,open,high,low,close,volume", {}},
+        Shape{"OnlyALineEnd", "\n", {}},
+        Shape{"CrLf", "time,open,high,low,close,volume\r\n" + line1 + "\r\n" + line2 + "\r\n",
+              both},
+        Shape{"ByteOrderMark", bom + header + line1 + "\n" + line2 + "\n", both},
+        Shape{"ByteOrderMarkWithoutHeader", bom + line1 + "\n", {next1}},
         Shape{"ByteOrderMarkAndCrLf",
-              bom + "time,open,high,low,close,volume\r\n" + line1 + "\r\n" + line2, 2},
-        Shape{"NoFinalLineEnd", header + line1 + "\n" + line2, 2},
-        Shape{"NoHeader", line1 + "\n" + line2 + "\n", 2},
-        Shape{"BlankLines", "\n" + line1 + "\n\n \n" + line2 + "\n\n", 2},
-        Shape{"HeaderInCapitals", "Time,Open,High,Low,Close,Volume\n" + line1, 1},
+              bom + "time,open,high,low,close,volume\r\n" + line1 + "\r\n" + line2, both},
+        Shape{"NoFinalLineEnd", header + line1 + "\n" + line2, both},
+        Shape{"NoHeader", line1 + "\n" + line2 + "\n", both},
+        Shape{"BlankLines", "\n" + line1 + "\n\n \n" + line2 + "\n\n", both},
+        Shape{"HeaderInCapitals", "Time,Open,High,Low,Close,Volume\n" + line1, {next1}},
         Shape{"EpochMilliseconds",
-              header + "1796601660000,1,2,0.5,1.5,10\n1796601720000,2,3,1,2.5,0\n", 2},
-        Shape{"SpacesAndQuotes", header + " \"2026-12-07 00:01:00\" , 1 ,2,0.5,1.5,\"10\"\n", 1}),
+              header + "1796601660000,1,2,0.5,1.5,10\n1796601720000,2,3,1,2.5,0\n",
+              both,
+              {},
+              "epoch times read in milliseconds from their digits"},
+        Shape{"SpacesAndQuotes",
+              header + " \"2026-12-07 00:01:00\" , 1 ,2,0.5,1.5,\"10\"\n",
+              {next1},
+              {},
+              "times that name no zone are taken as UTC (assumed"},
+        Shape{"DailyDownload",
+              "Date,Open,High,Low,Close,Adj Close,Volume\n" + adjusted,
+              both,
+              {},
+              "columns ignored: 6 (Adj Close)"},
+        Shape{"DateOnly",
+              "Date,Open,High,Low,Close,Volume\n2026-12-08,1,2,0.5,1.5,10\n",
+              {nextDay},
+              {},
+              "UTC (assumed"},
+        Shape{"KlinesInMilliseconds",
+              klines,
+              both,
+              {"--columns", "time,open,high,low,close,volume"},
+              "columns ignored: 7, 8, 9, 10, 11, 12"},
+        Shape{"DottedDateAndTimeOfDay",
+              "2026.12.07,00:01,1,2,0.5,1.5,10\n2026.12.07,00:02,2,3,1,2.5,0\n",
+              both,
+              {"--columns", "date,time,open,high,low,close,volume"},
+              "UTC (assumed"},
+        Shape{"EpochSecondsWithFraction",
+              "unix,open,high,low,close,volume\n1796601660,1,2,0.5,1.5,10\n"
+              "1796601720.000,2,3,1,2.5,0\n",
+              both,
+              {},
+              "epoch times read in seconds"},
+        Shape{"EpochNanoseconds",
+              "t,o,h,l,c,v\n1796601660000000000,1,2,0.5,1.5,10\n",
+              {next1},
+              {},
+              "epoch times read in nanoseconds"},
+        Shape{"CompactDigits",
+              "time,open,high,low,close,volume\n20261207000100,1,2,0.5,1.5,10\n"
+              "20261207 00:02,2,3,1,2.5,0\n",
+              both,
+              {},
+              "UTC (assumed"},
+        Shape{"DayFirstSemicolonsDecimalCommas",
+              "Date;Open;High;Low;Close;Volume\n07.12.2026 00:01;1;2;0,5;1,5;10\n"
+              "07.12.2026 00:02;2;3;1;2,5;0\n",
+              both,
+              {},
+              "UTC (assumed"},
+        Shape{"SplitDateAndTime",
+              "<DATE>\t<TIME>\t<OPEN>\t<HIGH>\t<LOW>\t<CLOSE>\t<VOL>\n"
+              "2026.12.07\t00:01:00\t1\t2\t0.5\t1.5\t10\n2026.12.07\t00:02:00\t2\t3\t1\t2.5\t0\n",
+              both,
+              {},
+              "UTC (assumed"},
+        Shape{"SlashedMonthFirst",
+              "Date,Open,High,Low,Close,Volume\n12/07/2026 00:01,1,2,0.5,1.5,10\n"
+              "12/07/2026 00:02,2,3,1,2.5,0\n12/13/2026,1,2,0.5,1.5,10\n",
+              {next1, next2, sixDaysOn},
+              {},
+              "UTC (assumed"},
+        Shape{"SlashedDayFirstSettledLate",
+              "Date|Open|High|Low|Close|Volume\n07/12/2026 00:01|1|2|0.5|1.5|10\n"
+              "07/12/2026 00:02|2|3|1|2.5|0\n13/12/2026|1|2|0.5|1.5|10\n",
+              {next1, next2, sixDaysOn},
+              {"--tz", "+00:00"}},
+        Shape{"TimeFormatAndQuotedDelimiter",
+              "time,open,high,low,close,volume\n\"07 Dec 2026, 00:01\",1,2,0.5,1.5,10\n"
+              "\"07 dec 2026, 00:02\",2,3,1,2.5,0\n",
+              both,
+              {"--time-format", "%d %b %Y, %H:%M", "--tz", "UTC"}},
+        Shape{"ZoneOffset",
+              header + "2026-12-07 01:31,1,2,0.5,1.5,10\n",
+              {next1},
+              {"--tz", "+01:30"}},
+        Shape{"ZoneName",
+              header + "2026-12-06 19:01,1,2,0.5,1.5,10\n2026-12-06T19:02:00-05:00,2,3,1,2.5,0\n",
+              both,
+              {"--tz", "America/New_York"},
+              "",
+              true},
+        Shape{"NewestFirst",
+              header + line2 + "\n" + line1 + "\n",
+              both,
+              {},
+              "the input runs newest-first; its bars are stored oldest-first"},
+        Shape{"BannerAndNoVolume",
+              "Prices of one thing\nDate,Open,High,Low,Close\n2026-12-07T00:02:00Z,2,3,1,2.5\n",
+              {next2},
+              {},
+              "line 1 is taken for a banner and skipped: Prices of one thing"},
+        Shape{"NoVolume",
+              "time,open,high,low,close\n2026-12-07T00:02:00Z,2,3,1,2.5\n",
+              {next2},
+              {},
+              "no column holds the volume: the bars get volume 0"},
+        Shape{"SkippedLines", "junk\njunk, more junk\n" + header + line1, {next1}, {"--skip", "2"}},
+        Shape{"MappedVolume",
+              "Timestamp,Open,High,Low,Close,Volume_(BTC),Volume_(Currency)\n" + line1 + ",7\n",
+              {next1},
+              {"--map", "volume=Volume_(BTC)"},
+              "columns ignored: 7 (Volume_(Currency))"},
+        Shape{"DryRun",
+              "Date,Open,High,Low,Close,Adj Close,Volume\n" + adjusted,
+              {},
+              {"--dry-run"},
+              "columns: time 1 (Date), open 2 (Open), high 3 (High), low 4 (Low), close 5 "
+              "(Close), volume 7 (Volume) (by name)\nignored: 6 (Adj Close)\ntime: ISO-8601\n"
+              "zone: UTC (assumed) for times that name none\norder: oldest-first\nbars: 2\n"
+              "first (line 2): 2026-12-07T00:01:00.000Z,1,2,0.5,1.5,10\n"
+              "last (line 3): 2026-12-07T00:02:00.000Z,2,3,1,2.5,0\n"}),
     RowName());
 
 TEST_F(Import, ReadsANamedFile)
@@ -217,17 +400,18 @@ TEST_P(ImportCommandLine, ExitStatus)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ImportCommandLine,
-    testing::Values(Usage{"Help", {"--help"}, 0, "Usage: quelm-import FILE [INPUT]"},
-                    Usage{"NoFile", {}, 2, "no file given"},
-                    Usage{"UnknownOption", {"--fast", "FILE"}, 2, "unknown option --fast"},
-                    Usage{"TooMany", {"FILE", "-", "-"}, 2, "too many operands"},
-                    Usage{"MissingFile", {"/nonexistent/0001.qdf"}, 1, "Cannot open data file"},
-                    Usage{"DamagedFile", {"DAMAGED"}, 1, "too short for the header"},
-                    Usage{"MissingInput",
-                          {"FILE", "/nonexistent/in.csv"},
-                          1,
-                          "cannot read /nonexistent/in.csv"},
-                    Usage{"StandardInputByName", {"FILE", "-"}, 0, ""}),
+    testing::Values(
+        Usage{"Help", {"--help"}, 0, "Usage: quelm-import FILE [INPUT]"},
+        Usage{"NoFile", {}, 2, "no file given"},
+        Usage{"UnknownOption", {"--fast", "FILE"}, 2, "unknown option --fast"},
+        Usage{"TooMany", {"FILE", "-", "-"}, 2, "too many operands"},
+        Usage{"MissingFile", {"/nonexistent/0001.qdf"}, 1, "Cannot open data file"},
+        Usage{"DamagedFile", {"DAMAGED"}, 1, "too short for the header"},
+        Usage{
+            "MissingInput", {"FILE", "/nonexistent/in.csv"}, 1, "cannot read /nonexistent/in.csv"},
+        Usage{"StandardInputByName", {"FILE", "-"}, 0, ""},
+        Usage{"UnknownZone", {"FILE", "--tz", "Mars/Olympus"}, 2, "--tz Mars/Olympus: "},
+        Usage{"UnknownUnit", {"FILE", "--epoch-unit", "days"}, 2, "s, ms, us or ns"}),
     RowName());
 
 // Another writer holds the lock: the import waits, writing nothing, and goes on once it is free.

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "arguments.h"
+#include "csvlayout.h"
+
+#include <vector>
+
+// The command line of quelm-import, read into what it says.
+namespace quelm::import {
+
+struct Options
+{
+    bool help = false;
+    bool dryRun = false;
+    tools::Argument file;
+    tools::Argument input{"-", "-"};
+    csv::Settings csv;
+};
+
+// Throws quelm::tools::UsageError when the command line is wrong.
+Options readOptions(std::vector<tools::Argument> arguments);
+
+} // namespace quelm::import
