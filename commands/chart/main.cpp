@@ -294,6 +294,10 @@ int writeChart(const std::string &svg, const std::filesystem::path &output, bool
         }
         return 0;
     }
+    // Only a file this run makes is removed again when writing fails, never a device or a
+    // file that was there before.
+    std::error_code ignored;
+    const bool existed = std::filesystem::exists(std::filesystem::symlink_status(output, ignored));
 #ifdef _WIN32
     std::FILE *file = _wfopen(output.c_str(), L"wb");
 #else
@@ -307,9 +311,8 @@ int writeChart(const std::string &svg, const std::filesystem::path &output, bool
     if (std::fclose(file) != 0 && error == 0) {
         error = errno != 0 ? errno : EIO;
     }
-    if (error != 0) {
-        std::error_code ignored;
-        std::filesystem::remove(output, ignored); // no half a chart left behind
+    if (error != 0 && !existed) {
+        std::filesystem::remove(output, ignored);
     }
     return error;
 }

@@ -224,9 +224,12 @@ std::vector<TimeTick> timeTicks(const std::vector<Candle> &candles, const Zone &
     const double room = std::max(1.0, static_cast<double>(candles.size()) * candleWidth / spacing);
     const double span = static_cast<double>(candles.back().lastTimeMs) -
                         static_cast<double>(candles.front().firstTimeMs);
+    // Nor finer than the bars: minute bars get no seconds.
+    const double perCandle = span / static_cast<double>(candles.size());
     Step step{Unit::year, 1, 365 * dayMs};
     for (const Step &each : steps) {
-        if (span / static_cast<double>(each.ms) <= room) {
+        const auto ms = static_cast<double>(each.ms);
+        if (span / ms <= room && ms >= perCandle) {
             step = each;
             break;
         }

@@ -46,8 +46,9 @@ struct TimeTick
 };
 
 // Ticks for candles `candleWidth` pixels apart: the first candle, then each first candle past
-// a boundary of the step the span needs (1 to 30 seconds or minutes, 1 to 12 hours, a day,
-// 1 to 6 months, years), no two closer than `spacing` pixels.
+// a boundary of the finest step (1 to 30 seconds or minutes, 1 to 12 hours, a day, a week or
+// two from Monday, 1 to 6 months, years) that leaves `spacing` pixels a label over the span and
+// is no finer than the candles, no two closer than `spacing` pixels.
 std::vector<TimeTick> timeTicks(const std::vector<Candle> &candles, const Zone &zone,
                                 double candleWidth, double spacing);
 
