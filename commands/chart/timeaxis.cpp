@@ -54,6 +54,9 @@ constexpr std::array steps = {
     Step{Unit::month, 1, 30 * dayMs},
     Step{Unit::month, 3, 91 * dayMs},
     Step{Unit::month, 6, 182 * dayMs},
+    Step{Unit::year, 1, 365 * dayMs},
+    Step{Unit::year, 2, 730 * dayMs},
+    Step{Unit::year, 5, 1826 * dayMs},
 };
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b)
@@ -224,17 +227,21 @@ std::vector<TimeTick> timeTicks(const std::vector<Candle> &candles, const Zone &
     const double room = std::max(1.0, static_cast<double>(candles.size()) * candleWidth / spacing);
     const double span = static_cast<double>(candles.back().lastTimeMs) -
                         static_cast<double>(candles.front().firstTimeMs);
-    // Nor finer than the bars: minute bars get no seconds.
-    const double perCandle = span / static_cast<double>(candles.size());
-    Step step{Unit::year, 1, 365 * dayMs};
+    // Nor finer than the closest candles: minute bars get no seconds.
+    double closest = span;
+    for (std::size_t c = 1; c < candles.size(); ++c) {
+        closest = std::min(closest, static_cast<double>(candles[c].firstTimeMs) -
+                                        static_cast<double>(candles[c - 1].firstTimeMs));
+    }
+    Step step{Unit::year, 10, 3652 * dayMs};
     for (const Step &each : steps) {
         const auto ms = static_cast<double>(each.ms);
-        if (span / ms <= room && ms >= perCandle) {
+        if (span / ms <= room && ms >= closest) {
             step = each;
             break;
         }
     }
-    while (step.ms == 365 * dayMs * step.n && span / static_cast<double>(step.ms) > room &&
+    while (step.unit == Unit::year && span / static_cast<double>(step.ms) > room &&
            step.n < 100'000'000) {
         step.n *= 10;
         step.ms *= 10;
