@@ -6,8 +6,6 @@
 namespace quelm::chart {
 namespace {
 
-constexpr std::size_t chunkBars = 1 << 14;
-
 // True when all are finite: a difference of a value with itself is NaN for NaN and infinities.
 bool finite(const Bar &bar)
 {

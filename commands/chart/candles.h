@@ -9,6 +9,9 @@
 // pixel columns, consecutive bars merged into one candle per column.
 namespace quelm::chart {
 
+// The bars read at a time.
+inline constexpr std::size_t chunkBars = 1 << 14;
+
 struct Candle
 {
     std::uint64_t firstBar = 0; // its first bar's index in the file
