@@ -4,11 +4,11 @@
 #include "comparison.h"
 #include "scratchfolder.h"
 #include "svgchart.h"
-#include <quelm/datafile.h>
-#include <quelm/datafilestore.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <quelm/datafile.h>
+#include <quelm/datafilestore.h>
 #include <span>
 #include <string>
 
@@ -32,14 +32,17 @@ std::filesystem::path filledFile(const std::filesystem::path &base)
         std::vector<Bar> chunk(1 << 16);
         double price = 100;
         for (std::int64_t at = 0; at < chartBars;) {
-            const auto n = std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()),
-                                                  chartBars - at);
+            const auto n =
+                std::min<std::int64_t>(static_cast<std::int64_t>(chunk.size()), chartBars - at);
             for (std::int64_t i = 0; i < n; ++i, ++at) {
                 const double next = price + static_cast<double>((at * 7919) % 201 - 100) / 400;
-                chunk[static_cast<std::size_t>(i)] = {
-                    1'796'623'260'000 + (at + at / 480 * 960) * 60'000, price,
-                    std::max(price, next) + 0.1, std::min(price, next) - 0.1, next,
-                    static_cast<double>(at % 500)};
+                chunk[static_cast<std::size_t>(i)] = {1'796'623'260'000 +
+                                                          (at + at / 480 * 960) * 60'000,
+                                                      price,
+                                                      std::max(price, next) + 0.1,
+                                                      std::min(price, next) - 0.1,
+                                                      next,
+                                                      static_cast<double>(at % 500)};
                 price = next;
             }
             file.appendBars(std::span<const Bar>(chunk.data(), static_cast<std::size_t>(n)));
@@ -66,8 +69,8 @@ void chart(benchmark::State &state, const Place &place)
     const chart::Zone utc;
     const Way ours{"", [&] {
                        return timed([&] {
-                           const auto candles = chart::mergeBars(
-                               file, 0, chartBars, chart::plotColumns(chartWidth));
+                           const auto candles =
+                               chart::mergeBars(file, 0, chartBars, chart::plotColumns(chartWidth));
                            lastSvgBytes =
                                chart::svgChart(candles, utc, chartWidth, chartHeight, {}).size();
                        });
@@ -75,7 +78,8 @@ void chart(benchmark::State &state, const Place &place)
     const Way read{"readbars_us", [&] {
                        return timed([&] {
                            for (std::uint64_t at = 0; at < chartBars; at += chunk.size()) {
-                               file.readBars(at, chunk);
+                               file.readBars(at, std::span<Bar>(chunk).first(std::min<std::size_t>(
+                                                     chunk.size(), chartBars - at)));
                            }
                        });
                    }};
@@ -115,10 +119,9 @@ void printChartFigures(const FigureReporter &results, const std::vector<Place> &
         const auto ratio = results.medianRatio(name, "readbars_us");
         if (ours && read && ratio) {
             out << "  " << place.name << " (" << fileSystemName(place.folder) << "): chart "
-                << format("%.1f ms", *ours / 1e6) << ", readBars "
-                << format("%.1f ms", *read / 1e3) << "; chart / readBars = "
-                << format("%.2f", *ratio) << " " << tally.check(GoalId::chartAgainstRead, *ratio)
-                << "\n";
+                << format("%.1f ms", *ours / 1e6) << ", readBars " << format("%.1f ms", *read / 1e3)
+                << "; chart / readBars = " << format("%.2f", *ratio) << " "
+                << tally.check(GoalId::chartAgainstRead, *ratio) << "\n";
         }
     }
 }

@@ -10,7 +10,7 @@
 namespace quelm::chart {
 
 // The bars read at a time.
-inline constexpr std::size_t chunkBars = 1 << 14;
+inline constexpr std::size_t chunkBars = 1 << 12;
 
 struct Candle
 {
