@@ -1,5 +1,6 @@
 #include "benchmarks.h"
 #include "bulkbench.h"
+#include "chartbench.h"
 #include "figurereporter.h"
 #include "figures.h"
 
@@ -58,12 +59,14 @@ int main(int argc, char *argv[])
     }
     quelm::bench::registerConversions();
     quelm::bench::registerBulk(places);
+    quelm::bench::registerChart(places);
 
     quelm::bench::FigureReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     quelm::bench::GoalTally tally;
     quelm::bench::printFigures(reporter, places, tally, std::cout);
     quelm::bench::printBulkFigures(reporter, places, tally, std::cout);
+    quelm::bench::printChartFigures(reporter, places, tally, std::cout);
     std::cout << "Goals\n";
     tally.summary(std::cout);
     benchmark::Shutdown();

@@ -3,7 +3,7 @@
 # "programs"; the data file library's own rules are in LibraryInstall.cmake).
 set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME programs)
 
-install(TARGETS quelm quelm-inspect quelm-import quelm-export
+install(TARGETS quelm quelm-inspect quelm-import quelm-export quelm-chart
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
 
 if(UNIX AND NOT APPLE)
@@ -17,7 +17,7 @@ if(UNIX AND NOT APPLE)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
             RENAME ${_quelm_app_id}.png COMPONENT programs)
   endforeach()
-  foreach(page quelm quelm-inspect quelm-import quelm-export)
+  foreach(page quelm quelm-inspect quelm-import quelm-export quelm-chart)
     quelm_gzip(${PROJECT_SOURCE_DIR}/resources/man/${page}.1 ${PROJECT_BINARY_DIR}/${page}.1.gz)
     install(FILES ${PROJECT_BINARY_DIR}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
             COMPONENT programs)

@@ -46,8 +46,9 @@ set(CPACK_COMPONENT_PROGRAMS_DESCRIPTION
     "number of bars, one per press of its Build button, up to 100 files a run.\n"
     "Closing the window closes every file of the run cleanly. The package also\n"
     "holds the commands quelm-inspect, which checks and describes the data\n"
-    "files, and quelm-import and quelm-export, which move bars between data\n"
-    "files and CSV or JSON Lines.")
+    "files, quelm-import and quelm-export, which move bars between data\n"
+    "files and CSV or JSON Lines, and quelm-chart, which draws a file's bars\n"
+    "as a candlestick chart in SVG.")
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libquelm-datafile1)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)

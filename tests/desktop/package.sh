@@ -101,7 +101,7 @@ lacks "$programs" /usr/lib/libquelm-datafile.so.1.0.0 /usr/include/quelm/datafil
 root=$work/root
 for deb in "$programs" "$library" "$dev"; do dpkg-deb -x "$deb" "$root"; done
 
-for program in quelm quelm-inspect quelm-import quelm-export; do
+for program in quelm quelm-inspect quelm-import quelm-export quelm-chart; do
   [ -x "$root/usr/bin/$program" ] || fail "usr/bin/$program missing or not executable"
   [ -f "$root/usr/share/man/man1/$program.1.gz" ] || fail "the manual page of $program is missing"
 done
@@ -120,7 +120,7 @@ fi
 if [ -f "$metainfo" ]; then
   appstreamcli validate --no-net "$metainfo" >"$work/appstream.log" 2>&1 ||
     { cat "$work/appstream.log" >&2; fail "metainfo does not validate"; }
-  for program in quelm quelm-inspect quelm-import quelm-export; do
+  for program in quelm quelm-inspect quelm-import quelm-export quelm-chart; do
     grep -q "<binary>$program</binary>" "$metainfo" || fail "metainfo does not provide $program"
   done
 fi
@@ -141,7 +141,7 @@ done
 # The packed programs, stripped as they are, must work like the built ones, with the packed
 # library.
 export LD_LIBRARY_PATH=$root/usr/lib
-for program in quelm-import quelm-export quelm-inspect; do
+for program in quelm-import quelm-export quelm-inspect quelm-chart; do
   libraries=$(ldd "$root/usr/bin/$program")
   grep -q "=> $root/usr/lib/libquelm-datafile.so.1 " <<<"$libraries" ||
     fail "$program does not load the packed library"

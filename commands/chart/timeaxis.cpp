@@ -1,0 +1,284 @@
+#include "timeaxis.h"
+
+#include <array>
+#include <charconv>
+#include <chrono>
+#include <stdexcept>
+
+#ifndef _WIN32
+#include <date/tz.h>
+#endif
+
+namespace quelm::chart {
+namespace {
+
+constexpr std::int64_t secondMs = 1000;
+constexpr std::int64_t minuteMs = 60 * secondMs;
+constexpr std::int64_t hourMs = 60 * minuteMs;
+constexpr std::int64_t dayMs = 24 * hourMs;
+
+enum class Unit
+{
+    second,
+    minute,
+    hour,
+    day,
+    week, // from Monday
+    month,
+    year
+};
+
+struct Step
+{
+    Unit unit;
+    std::int64_t n;
+    std::int64_t ms; // about
+};
+
+constexpr std::array steps = {
+    Step{Unit::second, 1, secondMs},
+    Step{Unit::second, 5, 5 * secondMs},
+    Step{Unit::second, 15, 15 * secondMs},
+    Step{Unit::second, 30, 30 * secondMs},
+    Step{Unit::minute, 1, minuteMs},
+    Step{Unit::minute, 5, 5 * minuteMs},
+    Step{Unit::minute, 15, 15 * minuteMs},
+    Step{Unit::minute, 30, 30 * minuteMs},
+    Step{Unit::hour, 1, hourMs},
+    Step{Unit::hour, 3, 3 * hourMs},
+    Step{Unit::hour, 6, 6 * hourMs},
+    Step{Unit::hour, 12, 12 * hourMs},
+    Step{Unit::day, 1, dayMs},
+    Step{Unit::week, 1, 7 * dayMs},
+    Step{Unit::week, 2, 14 * dayMs},
+    Step{Unit::month, 1, 30 * dayMs},
+    Step{Unit::month, 3, 91 * dayMs},
+    Step{Unit::month, 6, 182 * dayMs},
+    Step{Unit::year, 1, 365 * dayMs},
+    Step{Unit::year, 2, 730 * dayMs},
+    Step{Unit::year, 5, 1826 * dayMs},
+};
+
+std::int64_t floorDiv(std::int64_t a, std::int64_t b)
+{
+    return a / b - (a % b != 0 && (a < 0) != (b < 0) ? 1 : 0);
+}
+
+// A local time taken apart.
+struct Civil
+{
+    std::int64_t year;
+    unsigned month; // 1 to 12
+    unsigned day;
+    std::int64_t msOfDay;
+};
+
+Civil civil(std::int64_t localMs)
+{
+    // Days since 1970-01-01 to a proleptic Gregorian date, in 400-year eras.
+    const std::int64_t days = floorDiv(localMs, dayMs) + 719468;
+    const std::int64_t era = floorDiv(days, 146097);
+    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned shifted = (5 * dayOfYear + 2) / 153;
+    const unsigned day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+    const unsigned month = shifted < 10 ? shifted + 3 : shifted - 9;
+    const std::int64_t year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2);
+    return {year, month, day, localMs - floorDiv(localMs, dayMs) * dayMs};
+}
+
+std::int64_t bucketOf(std::int64_t localMs, const Step &step)
+{
+    switch (step.unit) {
+    case Unit::month: {
+        const Civil date = civil(localMs);
+        return floorDiv(date.year * 12 + date.month - 1, step.n);
+    }
+    case Unit::year:
+        return floorDiv(civil(localMs).year, step.n);
+    case Unit::week:
+        // 1970-01-01 was a Thursday: three days on, weeks start on Mondays.
+        return floorDiv(floorDiv(localMs, dayMs) + 3, 7 * step.n);
+    default:
+        return floorDiv(localMs, step.ms);
+    }
+}
+
+void append(std::string &text, std::int64_t value, int digits)
+{
+    char number[24];
+    const auto end = std::to_chars(number, number + sizeof number, value < 0 ? -value : value).ptr;
+    if (value < 0) {
+        text += '-';
+    }
+    text.append(static_cast<std::size_t>(std::max<std::ptrdiff_t>(0, digits - (end - number))),
+                '0');
+    text.append(number, end);
+}
+
+// "2026", "2026-12" or "2026-12-07".
+std::string dateText(const Civil &date, Unit precision)
+{
+    std::string text;
+    append(text, date.year, 4);
+    if (precision < Unit::year) {
+        text += '-';
+        append(text, date.month, 2);
+    }
+    if (precision < Unit::month) {
+        text += '-';
+        append(text, date.day, 2);
+    }
+    return text;
+}
+
+std::string clockText(const Civil &date, bool withSeconds)
+{
+    std::string text;
+    append(text, date.msOfDay / hourMs, 2);
+    text += ':';
+    append(text, date.msOfDay / minuteMs % 60, 2);
+    if (withSeconds) {
+        text += ':';
+        append(text, date.msOfDay / secondMs % 60, 2);
+    }
+    return text;
+}
+
+// "+hh:mm", "-hhmm" or "+hh" as milliseconds; false when it is none of them.
+bool readOffset(std::string_view text, std::int64_t &ms)
+{
+    if (text.size() < 3 || (text[0] != '+' && text[0] != '-')) {
+        return false;
+    }
+    const std::string_view digits = text.substr(1);
+    int hours = 0;
+    int minutes = 0;
+    const auto number = [](std::string_view two, int &value) {
+        return two.size() == 2 && two[0] >= '0' && two[0] <= '9' && two[1] >= '0' &&
+               two[1] <= '9' && (value = (two[0] - '0') * 10 + (two[1] - '0'), true);
+    };
+    const bool read = digits.size() == 2 ? number(digits, hours)
+                      : digits.size() == 4
+                          ? number(digits.substr(0, 2), hours) && number(digits.substr(2), minutes)
+                      : digits.size() == 5 && digits[2] == ':'
+                          ? number(digits.substr(0, 2), hours) && number(digits.substr(3), minutes)
+                          : false;
+    if (!read || hours > 23 || minutes > 59) {
+        return false;
+    }
+    ms = (text[0] == '-' ? -1 : 1) * (hours * hourMs + minutes * minuteMs);
+    return true;
+}
+
+} // namespace
+
+Zone::Zone(std::string_view name)
+{
+    if (name == "UTC" || name == "Z") {
+        return;
+    }
+    if (readOffset(name, m_offsetMs)) {
+        m_name = std::string(1, name[0]);
+        append(m_name, std::abs(m_offsetMs) / hourMs, 2);
+        m_name += ':';
+        append(m_name, std::abs(m_offsetMs) / minuteMs % 60, 2);
+        return;
+    }
+    m_name = std::string(name);
+#ifdef _WIN32
+    throw std::invalid_argument("the time zone " + m_name +
+                                " needs a zone database, which the Windows build has not; give "
+                                "UTC or an offset such as +01:00");
+#else
+    try {
+        m_zone = date::locate_zone(m_name);
+    } catch (const std::exception &) {
+        throw std::invalid_argument("unknown time zone " + m_name +
+                                    "; give a name of the system's zone database such as "
+                                    "Europe/Berlin, UTC, or an offset such as +01:00");
+    }
+#endif
+}
+
+std::int64_t Zone::offsetMs(std::int64_t utcMs) const
+{
+#ifndef _WIN32
+    if (m_zone != nullptr) {
+        const date::sys_seconds at{std::chrono::seconds(floorDiv(utcMs, secondMs))};
+        return std::chrono::duration_cast<std::chrono::milliseconds>(m_zone->get_info(at).offset)
+            .count();
+    }
+#endif
+    (void)utcMs;
+    return m_offsetMs;
+}
+
+std::vector<TimeTick> timeTicks(const std::vector<Candle> &candles, const Zone &zone,
+                                double candleWidth, double spacing)
+{
+    std::vector<TimeTick> ticks;
+    if (candles.empty()) {
+        return ticks;
+    }
+    // The step: the finest whose boundaries, over the whole span, leave room for the labels.
+    const double room = std::max(1.0, static_cast<double>(candles.size()) * candleWidth / spacing);
+    const double span = static_cast<double>(candles.back().lastTimeMs) -
+                        static_cast<double>(candles.front().firstTimeMs);
+    // Nor finer than the closest candles: minute bars get no seconds.
+    double closest = span;
+    for (std::size_t c = 1; c < candles.size(); ++c) {
+        closest = std::min(closest, static_cast<double>(candles[c].firstTimeMs) -
+                                        static_cast<double>(candles[c - 1].firstTimeMs));
+    }
+    Step step{Unit::year, 10, 3652 * dayMs};
+    for (const Step &each : steps) {
+        const auto ms = static_cast<double>(each.ms);
+        if (span / ms <= room && ms >= closest) {
+            step = each;
+            break;
+        }
+    }
+    while (step.unit == Unit::year && span / static_cast<double>(step.ms) > room &&
+           step.n < 100'000'000) {
+        step.n *= 10;
+        step.ms *= 10;
+    }
+    const bool withinDays = step.unit < Unit::day;
+    const double end = static_cast<double>(candles.size()) * candleWidth;
+
+    std::int64_t lastBucket = 0;
+    std::int64_t lastDay = 0;
+    double lastX = 0;
+    for (std::size_t c = 0; c < candles.size(); ++c) {
+        const std::int64_t utc = candles[c].firstTimeMs;
+        const std::int64_t local = utc + zone.offsetMs(utc);
+        const std::int64_t bucket = bucketOf(local, step);
+        const double x = static_cast<double>(c) * candleWidth;
+        // No label too close to the last, nor running past the end of the axis.
+        if (c > 0 && (bucket == lastBucket || x - lastX < spacing || x + spacing / 2 > end)) {
+            lastBucket = bucket;
+            continue;
+        }
+        lastBucket = bucket;
+        lastX = x;
+        const Civil date = civil(local);
+        TimeTick tick{c, {}, {}};
+        if (withinDays) {
+            tick.label = clockText(date, step.unit == Unit::second);
+            const std::int64_t day = floorDiv(local, dayMs);
+            if (ticks.empty() || day != lastDay) {
+                tick.date = dateText(date, Unit::day);
+            }
+            lastDay = day;
+        } else {
+            tick.label = dateText(date, step.unit);
+        }
+        ticks.push_back(std::move(tick));
+    }
+    return ticks;
+}
+
+} // namespace quelm::chart
