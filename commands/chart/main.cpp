@@ -81,7 +81,7 @@ struct Options
     int width = 1200;
     int height = 700;
     std::optional<std::string> title;
-    chart::Zone zone;
+    Zone zone;
 };
 
 // A wrong command line: what is wrong with it.
@@ -164,8 +164,8 @@ Options parse(const std::vector<tools::Argument> &arguments)
             options.title = text;
         } else {
             try {
-                options.zone = chart::Zone(text);
-            } catch (const std::invalid_argument &error) {
+                options.zone = Zone::named(std::string(text));
+            } catch (const tools::UsageError &error) {
                 throw UsageError(lineText(error.what()));
             }
         }

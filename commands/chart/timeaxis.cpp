@@ -5,9 +5,6 @@
 #include <chrono>
 #include <stdexcept>
 
-#ifndef _WIN32
-#include <date/tz.h>
-#endif
 
 namespace quelm::chart {
 namespace {
@@ -147,74 +144,7 @@ std::string clockText(const Civil &date, bool withSeconds)
     return text;
 }
 
-// "+hh:mm", "-hhmm" or "+hh" as milliseconds; false when it is none of them.
-bool readOffset(std::string_view text, std::int64_t &ms)
-{
-    if (text.size() < 3 || (text[0] != '+' && text[0] != '-')) {
-        return false;
-    }
-    const std::string_view digits = text.substr(1);
-    int hours = 0;
-    int minutes = 0;
-    const auto number = [](std::string_view two, int &value) {
-        return two.size() == 2 && two[0] >= '0' && two[0] <= '9' && two[1] >= '0' &&
-               two[1] <= '9' && (value = (two[0] - '0') * 10 + (two[1] - '0'), true);
-    };
-    const bool read = digits.size() == 2 ? number(digits, hours)
-                      : digits.size() == 4
-                          ? number(digits.substr(0, 2), hours) && number(digits.substr(2), minutes)
-                      : digits.size() == 5 && digits[2] == ':'
-                          ? number(digits.substr(0, 2), hours) && number(digits.substr(3), minutes)
-                          : false;
-    if (!read || hours > 23 || minutes > 59) {
-        return false;
-    }
-    ms = (text[0] == '-' ? -1 : 1) * (hours * hourMs + minutes * minuteMs);
-    return true;
-}
-
 } // namespace
-
-Zone::Zone(std::string_view name)
-{
-    if (name == "UTC" || name == "Z") {
-        return;
-    }
-    if (readOffset(name, m_offsetMs)) {
-        m_name = std::string(1, name[0]);
-        append(m_name, std::abs(m_offsetMs) / hourMs, 2);
-        m_name += ':';
-        append(m_name, std::abs(m_offsetMs) / minuteMs % 60, 2);
-        return;
-    }
-    m_name = std::string(name);
-#ifdef _WIN32
-    throw std::invalid_argument("the time zone " + m_name +
-                                " needs a zone database, which the Windows build has not; give "
-                                "UTC or an offset such as +01:00");
-#else
-    try {
-        m_zone = date::locate_zone(m_name);
-    } catch (const std::exception &) {
-        throw std::invalid_argument("unknown time zone " + m_name +
-                                    "; give a name of the system's zone database such as "
-                                    "Europe/Berlin, UTC, or an offset such as +01:00");
-    }
-#endif
-}
-
-std::int64_t Zone::offsetMs(std::int64_t utcMs) const
-{
-#ifndef _WIN32
-    if (m_zone != nullptr) {
-        const date::sys_seconds at{std::chrono::seconds(floorDiv(utcMs, secondMs))};
-        return std::chrono::duration_cast<std::chrono::milliseconds>(m_zone->get_info(at).offset)
-            .count();
-    }
-#endif
-    (void)utcMs;
-    return m_offsetMs;
-}
 
 std::vector<TimeTick> timeTicks(const std::vector<Candle> &candles, const Zone &zone,
                                 double candleWidth, double spacing)

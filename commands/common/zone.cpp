@@ -92,4 +92,17 @@ Zone::Instants Zone::toUtc(std::int64_t wallMs) const
     return {1, wallMs - m_offsetMs, wallMs - m_offsetMs};
 }
 
+std::int64_t Zone::offsetMs(std::int64_t utcMs) const
+{
+#ifdef QUELM_ZONE_DATABASE
+    if (m_zone) {
+        using namespace std::chrono;
+        const sys_seconds at = floor<seconds>(sys_time<milliseconds>(milliseconds(utcMs)));
+        return duration_cast<milliseconds>(m_zone->get_info(at).offset).count();
+    }
+#endif
+    (void)utcMs;
+    return m_offsetMs;
+}
+
 } // namespace quelm

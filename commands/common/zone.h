@@ -33,6 +33,9 @@ public:
     };
     Instants toUtc(std::int64_t wallMs) const;
 
+    // What to add to a UTC time to get the wall-clock time here then.
+    std::int64_t offsetMs(std::int64_t utcMs) const;
+
 private:
     std::string m_name = "UTC";
     std::int64_t m_offsetMs = 0;
