@@ -189,9 +189,8 @@ TEST_F(InspectTest, ReportsDamagedAndMissingFilesAndFolders)
     const std::string bytes = contents(good);
     write(cut, bytes.substr(0, bytes.size() - 48));
     const std::string missing = text(folder.path() / "missing.qdf");
-    const std::string folderPath = text(folder.path());
 
-    const Result result = inspect({"--json", text(good), text(cut), missing, folderPath});
+    const Result result = inspect({"--json", text(good), text(cut), missing, text(folder.path())});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "");
     auto lines = jsonLines(result.out);
@@ -205,7 +204,7 @@ TEST_F(InspectTest, ReportsDamagedAndMissingFilesAndFolders)
                          "file is 496 bytes long."));
     EXPECT_EQ(lines[2]["file"], jsonString(missing));
     EXPECT_EQ(lines[2]["valid"], jsonLiteral("false"));
-    EXPECT_EQ(lines[3]["error"], jsonString("Cannot open data file " + folderPath +
+    EXPECT_EQ(lines[3]["error"], jsonString("Cannot open data file " + text(folder.path()) +
                                             ": not a regular file: a folder."));
 }
 
