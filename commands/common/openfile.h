@@ -33,14 +33,12 @@ struct OpenedFile
 inline OpenedFile openForReading(const std::filesystem::path &path)
 {
     OpenedFile opened;
-    // The system refuses a folder with "access denied", which would mislead.
-    std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) {
-        opened.notRegular = "a folder";
-        return opened;
-    }
     FileSystemCalls &system = systemFileCalls();
-    if ((opened.error = system.openExisting(path, false, opened.handle)) != 0) {
+    opened.error = system.openExisting(path, false, opened.handle);
+    if (opened.error == EISDIR) {
+        return {FileSystemCalls::invalidHandle, 0, "a folder"};
+    }
+    if (opened.error != 0) {
         return opened;
     }
     switch (GetFileType(reinterpret_cast<HANDLE>(opened.handle))) {

@@ -329,11 +329,20 @@ public:
     {
         const DWORD access = writable ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
         const int error = openPath(path, access, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, file);
-        if (error == EACCES && writable) {
-            const DWORD attributes = GetFileAttributesW(systemPath(path).c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-                return fromWindowsError(ERROR_FILE_READ_ONLY);
-            }
+        if (error != EACCES) {
+            return error;
+        }
+        // Windows refuses a folder, and a read-only file to write, as "access denied"; say what
+        // it is instead, as POSIX does for a folder.
+        const DWORD attributes = GetFileAttributesW(systemPath(path).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            return error;
+        }
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            return EISDIR;
+        }
+        if (writable && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            return fromWindowsError(ERROR_FILE_READ_ONLY);
         }
         return error;
     }
@@ -374,7 +383,10 @@ public:
         FILE_END_OF_FILE_INFO end = {};
         end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
         if (!SetFileInformationByHandle(toHandle(file), FileEndOfFileInfo, &end, sizeof end)) {
-            return lastError();
+            // Wine reports a size beyond what its file system takes as a lack of memory: such a
+            // file does not fit on the disk.
+            const DWORD error = GetLastError();
+            return error == ERROR_NOT_ENOUGH_MEMORY ? ENOSPC : errorFrom(error);
         }
         return 0;
     }
@@ -546,11 +558,13 @@ private:
     static int openPath(const std::filesystem::path &path, DWORD access, DWORD disposition,
                         DWORD flags, Handle &handle)
     {
-        // Others may read, write, rename and delete while we hold the file open.
+        // Others may read and write a file while it is open here, but neither rename nor delete
+        // it: they are told it is in use. A folder opened to be flushed keeps all its sharing.
+        const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE |
+                            ((flags & FILE_FLAG_BACKUP_SEMANTICS) != 0 ? FILE_SHARE_DELETE : 0);
         const std::wstring name = systemPath(path);
-        const HANDLE opened = CreateFileW(name.c_str(), access,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, disposition, flags, nullptr);
+        const HANDLE opened =
+            CreateFileW(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
         if (opened == INVALID_HANDLE_VALUE) {
             return pathError(name);
         }

@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(Inspect, FreshFile,
                                            FreshFileRow{"still open, no bars", 0, false}),
                          RowName());
 
-TEST_F(InspectTest, ReportsDamagedAndMissingFiles)
+TEST_F(InspectTest, ReportsDamagedAndMissingFilesAndFolders)
 {
     DataFileStore store(folder.path());
     create(store, 1, 10);
@@ -190,11 +190,11 @@ TEST_F(InspectTest, ReportsDamagedAndMissingFiles)
     write(cut, bytes.substr(0, bytes.size() - 48));
     const std::string missing = text(folder.path() / "missing.qdf");
 
-    const Result result = inspect({"--json", text(good), text(cut), missing});
+    const Result result = inspect({"--json", text(good), text(cut), missing, text(folder.path())});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "");
     auto lines = jsonLines(result.out);
-    ASSERT_EQ(lines.size(), 3u) << result.out;
+    ASSERT_EQ(lines.size(), 4u) << result.out;
     EXPECT_EQ(lines[0]["valid"], jsonLiteral("true"));
     EXPECT_EQ(lines[1]["valid"], jsonLiteral("false"));
     EXPECT_EQ(lines[1]["number"], jsonLiteral("null"));
@@ -204,6 +204,8 @@ TEST_F(InspectTest, ReportsDamagedAndMissingFiles)
                          "file is 496 bytes long."));
     EXPECT_EQ(lines[2]["file"], jsonString(missing));
     EXPECT_EQ(lines[2]["valid"], jsonLiteral("false"));
+    EXPECT_EQ(lines[3]["error"], jsonString("Cannot open data file " + text(folder.path()) +
+                                            ": not a regular file: a folder."));
 }
 
 TEST_F(InspectTest, PrintsHeadersAsText)

@@ -8,6 +8,7 @@
 #include "faultyfilesystemcalls.h"
 #include "testsupport.h"
 
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -130,9 +131,10 @@ class Reserve : public testing::TestWithParam<std::uint64_t>
 };
 
 // Wine refuses allocation info, as do some file systems and filter drivers; the size must be
-// set all the same.
+// set all the same. A size far beyond any volume fails as a full disk.
 TEST_P(Reserve, SetsTheSizeWhereAllocationIsRefusedToo)
 {
+    const bool fits = GetParam() < std::uint64_t{1} << 60;
     testsupport::TempFolder folder;
     const std::filesystem::path path = folder.path() / "reserved";
     FileSystemCalls &calls = systemFileCalls();
@@ -145,14 +147,16 @@ TEST_P(Reserve, SetsTheSizeWhereAllocationIsRefusedToo)
                                                      FileAllocationInfo, &probe, sizeof probe);
     RecordProperty("allocation_info_refused", refused ? "yes" : "no");
 
-    ASSERT_EQ(calls.reserve(handle, GetParam()), 0);
+    const int error = calls.reserve(handle, GetParam());
+    ASSERT_EQ(error, fits ? 0 : ENOSPC) << reasonText(error);
     std::uint64_t size = 0;
     ASSERT_EQ(calls.fileSize(handle, size), 0);
-    EXPECT_EQ(size, GetParam());
+    EXPECT_EQ(size, fits ? GetParam() : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Reserve,
-                         testing::Values(0u, 64u, 64u + 48u * 1000u, 64u + 48u * 200000u));
+                         testing::Values(0u, 64u, 64u + 48u * 1000u, 64u + 48u * 200000u,
+                                         std::uint64_t{1} << 62));
 
 // ---- The temporary file ----
 
@@ -335,7 +339,8 @@ class Holder : public testing::TestWithParam<HolderCase>
 {
 };
 
-// A file another program holds without sharing what we ask for is "in use by another program".
+// A file another program holds without sharing what we ask for, or holds to delete or rename
+// it, is "in use by another program".
 TEST_P(Holder, OpeningSaysTheFileIsInUse)
 {
     const HolderCase &row = GetParam();
@@ -379,7 +384,8 @@ INSTANTIATE_TEST_SUITE_P(
         HolderCase{"readers_only_read_only", GENERIC_READ, FILE_SHARE_READ, readOnly, true},
         HolderCase{"readers_only_read_write", GENERIC_READ, FILE_SHARE_READ, writable, false},
         HolderCase{"no_delete_read_write", readWrite, FILE_SHARE_READ | FILE_SHARE_WRITE, writable,
-                   true}),
+                   true},
+        HolderCase{"deleting_or_renaming_it", DELETE, shareAll, readOnly, false}),
     [](const auto &row) { return std::string(row.param.name); });
 
 // ---- Read-only files ----
@@ -464,6 +470,10 @@ TEST(Folder, IsFlushedThroughAHandleOfItsOwn)
     ASSERT_NE(handle, FileSystemCalls::invalidHandle);
     FileHandle directory(calls, handle);
     EXPECT_EQ(calls.syncDirectory(handle), 0);
+    // The flush reaches the system: a handle held only to clear the folder may not write.
+    ASSERT_EQ(calls.holdDirectory(folder.path(), false, handle), 0);
+    FileHandle held(calls, handle);
+    EXPECT_EQ(calls.syncDirectory(handle), EACCES);
 }
 
 // ---- Error texts ----

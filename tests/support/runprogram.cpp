@@ -117,8 +117,10 @@ Child::Child(const std::vector<std::string> &arguments, const Streams &streams,
     startup.hStdOutput = output;
     startup.hStdError = error;
     PROCESS_INFORMATION started = {};
+    // Every standard stream is a file, so the child needs no console: Wine would start one more
+    // process (its console host) for each child, and the child would wait for it to start.
     const BOOL ok = CreateProcessW(wide(arguments.at(0)).c_str(), command.data(), nullptr, nullptr,
-                                   TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started);
+                                   TRUE, DETACHED_PROCESS, nullptr, nullptr, &startup, &started);
     const DWORD failure = GetLastError();
     CloseHandle(input);
     CloseHandle(output);
