@@ -137,10 +137,9 @@ std::vector<std::string> lines(const std::string &text)
 fs::path makeDataFile(const fs::path &dir, std::int32_t number)
 {
     quelm::DataFileStore store(dir / "store");
-    std::int32_t bars = 10;
-    store.CreateDataFile(number, bars);
-    store.CloseDataFile(number);
-    return *store.filePath(number);
+    const fs::path path = store.createFile(number, 10);
+    store.closeFile(number);
+    return path;
 }
 
 enum class Output

@@ -154,9 +154,9 @@ TEST_P(FreshFile, IsReportedAsJson)
 {
     const FreshFileRow &row = GetParam();
     DataFileStore store(folder.path());
-    create(store, 7, row.bars);
+    store.createFile(7, row.bars);
     if (row.closed) {
-        close(store, 7);
+        store.closeFile(7);
     }
     const std::string path = text(*store.filePath(7));
 
@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(Inspect, FreshFile,
 TEST_F(InspectTest, ReportsDamagedAndMissingFiles)
 {
     DataFileStore store(folder.path());
-    create(store, 1, 10);
+    store.createFile(1, 10);
     const auto good = *store.filePath(1);
     const auto cut = folder.path() / "cut.qdf";
     const std::string bytes = contents(good);
@@ -209,8 +209,8 @@ TEST_F(InspectTest, ReportsDamagedAndMissingFiles)
 TEST_F(InspectTest, PrintsHeadersAsText)
 {
     DataFileStore store(folder.path());
-    create(store, 12, 250);
-    close(store, 12);
+    store.createFile(12, 250);
+    store.closeFile(12);
     const std::string path = text(*store.filePath(12));
 
     const Result result = inspect({path});

@@ -34,15 +34,15 @@ done
 soname=$(objdump -p "$libdir/libquelm-datafile.so.1.0.0" | awk '$1 == "SONAME" { print $2 }')
 [ "$soname" = libquelm-datafile.so.1 ] || fail "SONAME is '$soname'"
 
-# The API is exported; the format's encoding, the error texts, the file locks and the system's
-# implementation of the seam are not.
+# The API is exported; the format's encoding, the error texts and the system's implementation of
+# the seam are not.
 symbols=$(nm -DC --defined-only "$libdir/libquelm-datafile.so.1.0.0")
 for public in 'quelm::DataFileStore::CreateDataFile' 'quelm::DataFile::open' \
   'quelm::DataFile::appendBars' 'quelm::systemFileCalls()' \
   'typeinfo for quelm::DataFileError'; do
   grep -qF "$public" <<<"$symbols" || fail "the library does not export $public"
 done
-for internal in encodeHeader decodeHeader crc32 reasonText sizeText pathText lockFile tryLockFile PosixFileSystemCalls \
+for internal in encodeHeader decodeHeader crc32 reasonText sizeText pathText PosixFileSystemCalls \
   WindowsFileSystemCalls; do
   if grep -q "$internal" <<<"$symbols"; then
     grep "$internal" <<<"$symbols" >&2
