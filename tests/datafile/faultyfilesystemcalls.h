@@ -32,6 +32,7 @@ public:
         SyncDirectory,
         Close,
         FreeSpace,
+        LocalTime,
         CallKinds
     };
 
@@ -46,6 +47,8 @@ public:
     std::optional<std::uint64_t> reportedFree;
     // Report that the file system does not tell its free space.
     bool freeUnknown = false;
+    // The time to report instead of the clock's, in milliseconds since the epoch.
+    std::optional<std::int64_t> fixedTime;
     std::function<void(Call)> before;
 
     int makeDirectory(const std::filesystem::path &p) override
@@ -134,6 +137,15 @@ public:
             }
             return error;
         });
+    }
+
+    std::int64_t currentTime() override
+    {
+        return fixedTime ? *fixedTime : target().currentTime();
+    }
+    int localTime(std::int64_t ms, std::tm &local) override
+    {
+        return run(LocalTime, [&] { return target().localTime(ms, local); });
     }
 
 private:

@@ -116,6 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
         CreateFaultRow{"make the run folder, name too long", true, Call::MakeDirectory, 0,
                        ENAMETOOLONG,
                        folderFailed + "a name in the path is too long for the file system"},
+        CreateFaultRow{"read the local time", true, Call::LocalTime, 0, EOVERFLOW,
+                       "the local time, which names the folder for this run, cannot be read: .*"},
         CreateFaultRow{"hold the run folder", true, Call::HoldDirectory, 0, EIO,
                        folderFailed + ioError},
         CreateFaultRow{"hold the run folder, too many files open", true, Call::HoldDirectory, 0,

@@ -393,29 +393,24 @@ struct SameSecondRow : Row
     std::string suffix;             // the one the new run folder gets
 };
 
-class SameSecond : public FolderTestWithRows<SameSecondRow>
+class SameSecond : public StoreFixture<FolderTestWithRows<SameSecondRow>>
 {
 };
 
-// Runs that start in the same second get " (002)" and up; the taken names are made for the
-// seconds around the test so that the run finds them whenever it starts. Each holds a file, as
-// an earlier run's folder does: an empty one would be cleared as a killed run's leftover.
+// Runs that start in the same second get " (002)" and up. Each taken folder holds a file, as an
+// earlier run's folder does: an empty one would be cleared as a killed run's leftover.
 TEST_P(SameSecond, RunGetsTheNextFreeSuffix)
 {
     const std::time_t now = std::time(nullptr);
-    for (std::time_t second = now - 2; second <= now + 30; ++second) {
-        for (const std::string &suffix : GetParam().taken) {
-            const auto taken = folder.path() / (localName(second) + suffix);
-            std::filesystem::create_directory(taken);
-            write(taken / "0001.qdf", "an earlier run's file");
-        }
+    calls.fixedTime = std::int64_t{now} * 1000 + 999;
+    for (const std::string &suffix : GetParam().taken) {
+        const auto taken = folder.path() / (localName(now) + suffix);
+        std::filesystem::create_directory(taken);
+        write(taken / "0001.qdf", "an earlier run's file");
     }
-    DataFileStore store(folder.path());
-    const std::time_t before = std::time(nullptr);
+    DataFileStore &store = makeStore();
     store.createFile(1, 10);
-    const std::time_t after = std::time(nullptr);
-    const std::string name = text(store.runFolder()->filename());
-    EXPECT_EQ(namesBetween(before, after, GetParam().suffix).count(name), 1u) << name;
+    EXPECT_EQ(text(store.runFolder()->filename()), localName(now) + GetParam().suffix);
 }
 
 INSTANTIATE_TEST_SUITE_P(DataFileStore, SameSecond,
