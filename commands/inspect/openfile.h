@@ -33,13 +33,13 @@ struct OpenedFile
 inline OpenedFile openForReading(const std::filesystem::path &path)
 {
     OpenedFile opened;
+    FileSystemCalls &system = systemFileCalls();
     // The system refuses a folder with "access denied", which would mislead.
-    std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) {
+    if (auto kind = FileSystemCalls::PathKind::None;
+        system.pathKind(path, true, kind) == 0 && kind == FileSystemCalls::PathKind::Folder) {
         opened.notRegular = "a folder";
         return opened;
     }
-    FileSystemCalls &system = systemFileCalls();
     if ((opened.error = system.openExisting(path, false, opened.handle)) != 0) {
         return opened;
     }
