@@ -272,7 +272,8 @@ void DataFileStore::makeRunFolder(std::int32_t fileNumber)
         return;
     }
     std::tm local = {};
-    if (const int error = m_calls.localTime(m_calls.currentTime(), local)) {
+    if (const int error =
+            m_calls.localTime(static_cast<std::time_t>(m_calls.currentTime() / 1000), local)) {
         throw DataFileError(createFailure(fileNumber) +
                                 ": the local time, which names the folder for this run, cannot "
                                 "be read: " +

@@ -366,11 +366,10 @@ public:
         return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
     }
 
-    int localTime(std::int64_t timeMs, std::tm &local) override
+    int localTime(std::time_t time, std::tm &local) override
     {
-        const auto seconds = static_cast<std::time_t>(timeMs / 1000 - (timeMs % 1000 < 0 ? 1 : 0));
         errno = 0;
-        if (!::localtime_r(&seconds, &local)) {
+        if (!::localtime_r(&time, &local)) {
             return errno != 0 ? errno : EOVERFLOW;
         }
         return 0;

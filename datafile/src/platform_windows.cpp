@@ -622,11 +622,7 @@ public:
         return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
     }
 
-    int localTime(std::int64_t timeMs, std::tm &local) override
-    {
-        const auto seconds = static_cast<std::time_t>(timeMs / 1000 - (timeMs % 1000 < 0 ? 1 : 0));
-        return localtime_s(&local, &seconds);
-    }
+    int localTime(std::time_t time, std::tm &local) override { return localtime_s(&local, &time); }
 
 private:
     // The folders opened by this class, by their handles: the path a held folder was opened by

@@ -139,13 +139,10 @@ public:
         });
     }
 
-    std::int64_t currentTime() override
+    std::int64_t currentTime() override { return fixedTime ? *fixedTime : target().currentTime(); }
+    int localTime(std::time_t time, std::tm &local) override
     {
-        return fixedTime ? *fixedTime : target().currentTime();
-    }
-    int localTime(std::int64_t ms, std::tm &local) override
-    {
-        return run(LocalTime, [&] { return target().localTime(ms, local); });
+        return run(LocalTime, [&] { return target().localTime(time, local); });
     }
 
 private:

@@ -142,8 +142,8 @@ public:
 
     // The time now, in milliseconds since 1970-01-01 00:00:00 UTC.
     virtual std::int64_t currentTime() = 0;
-    // The date and time on the system's local clock at `timeMs` (milliseconds since the epoch).
-    virtual int localTime(std::int64_t timeMs, std::tm &local) = 0;
+    // The date and time on the system's local clock at `time` (seconds since the epoch).
+    virtual int localTime(std::time_t time, std::tm &local) = 0;
 };
 
 // The running system's implementation.

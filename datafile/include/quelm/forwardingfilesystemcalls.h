@@ -106,9 +106,9 @@ public:
         return m_target.writeAll(file, data, size);
     }
     std::int64_t currentTime() override { return m_target.currentTime(); }
-    int localTime(std::int64_t timeMs, std::tm &local) override
+    int localTime(std::time_t time, std::tm &local) override
     {
-        return m_target.localTime(timeMs, local);
+        return m_target.localTime(time, local);
     }
 
 protected:
