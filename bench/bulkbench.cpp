@@ -64,10 +64,9 @@ const std::vector<Bar> &barsToWrite()
 std::filesystem::path madeFile(const std::filesystem::path &base)
 {
     DataFileStore store(base);
-    std::int32_t number = 1, capacity = bulkBars;
-    store.CreateDataFile(number, capacity);
-    store.CloseDataFile(number);
-    return *store.filePath(1);
+    const std::filesystem::path path = store.createFile(1, bulkBars);
+    store.closeFile(1);
+    return path;
 }
 
 void append(benchmark::State &state, const Place &place)

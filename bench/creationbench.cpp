@@ -11,11 +11,9 @@ namespace quelm::bench {
 double storeCreateAndClose(const std::filesystem::path &folder, std::int32_t bars)
 {
     DataFileStore store(folder);
-    std::int32_t fileNumber = 1;
-    std::int32_t barCount = bars;
     const auto start = std::chrono::steady_clock::now();
-    store.CreateDataFile(fileNumber, barCount);
-    store.CloseDataFile(fileNumber);
+    store.createFile(1, bars);
+    store.closeFile(1);
     return secondsSince(start);
 }
 
@@ -25,14 +23,11 @@ namespace {
 double storeCreateAndCloseNext(const std::filesystem::path &folder, std::int32_t bars)
 {
     DataFileStore store(folder);
-    std::int32_t fileNumber = 1;
-    std::int32_t barCount = bars;
-    store.CreateDataFile(fileNumber, barCount);
-    store.CloseDataFile(fileNumber);
-    fileNumber = 2;
+    store.createFile(1, bars);
+    store.closeFile(1);
     const auto start = std::chrono::steady_clock::now();
-    store.CreateDataFile(fileNumber, barCount);
-    store.CloseDataFile(fileNumber);
+    store.createFile(2, bars);
+    store.closeFile(2);
     return secondsSince(start);
 }
 

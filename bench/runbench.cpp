@@ -92,17 +92,14 @@ double storeRun(const std::filesystem::path &base, bool repaint)
     }
     const auto start = std::chrono::steady_clock::now();
     for (std::int32_t number = 1; number <= buildsPerRun; ++number) {
-        std::int32_t fileNumber = number;
-        std::int32_t barCount = 10;
-        store.CreateDataFile(fileNumber, barCount);
+        store.createFile(number, 10);
         if (repaint) {
             label->setText(QString::number(number + 1));
             QApplication::processEvents();
         }
     }
     for (std::int32_t number = 1; number <= buildsPerRun; ++number) {
-        std::int32_t fileNumber = number;
-        store.CloseDataFile(fileNumber);
+        store.closeFile(number);
     }
     return secondsSince(start);
 }

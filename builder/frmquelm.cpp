@@ -197,9 +197,8 @@ void frmQuelm::cmdBuild_Click()
                       .arg(fileNumber)
                       .arg(error.message());
     } catch (const DataFileError &error) {
-        failure = tr("File %1 could not be created.\n%2")
-                      .arg(fileNumber)
-                      .arg(QString::fromUtf8(error.what()));
+        // The component's sentence says what failed, on which file and why.
+        failure = QString::fromUtf8(error.what());
     } catch (const BuildStopped &stop) {
         failure = tr("The build of file %1 stopped.\n%2").arg(fileNumber).arg(stop.reason);
     } catch (const std::exception &error) {
@@ -269,6 +268,8 @@ void frmQuelm::Form_Unload()
         const std::int32_t offered = i;
         try {
             Quelm1->CloseDataFile(i);
+        } catch (const DataFileError &error) {
+            failures << QString::fromUtf8(error.what());
         } catch (const std::exception &error) {
             failures << tr("File %1: %2").arg(offered).arg(QString::fromUtf8(error.what()));
         }

@@ -5,11 +5,11 @@
 #include <quelm/datafileerror.h>
 #include "entry.h"
 #include <quelm/errortext.h>
+#include <quelm/filesystemcalls.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <limits>
@@ -18,10 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#else
+#ifndef _WIN32
 #include <csignal>
 #endif
 
@@ -53,19 +50,16 @@ int usageError(const std::string &message)
     return 2;
 }
 
-// Standard output, written in large blocks without stdio's own buffer. A reader that stops
-// reading (head) ends the program quietly; any other failure ends it with status 1.
+// Standard output, written in large blocks as raw bytes. A reader that stops reading (head)
+// ends the program quietly; any other failure ends it with status 1.
 class Output
 {
 public:
     Output()
     {
-#ifdef _WIN32
-        _setmode(_fileno(stdout), _O_BINARY);
-#else
+#ifndef _WIN32
         std::signal(SIGPIPE, SIG_IGN);
 #endif
-        std::setvbuf(stdout, nullptr, _IONBF, 0);
         m_buffer.resize(bufferSize);
     }
 
@@ -84,8 +78,13 @@ public:
 
     void flush()
     {
-        if (m_used > 0 && std::fwrite(m_buffer.data(), 1, m_used, stdout) != m_used) {
-            const int error = errno;
+        if (m_used == 0) {
+            return;
+        }
+        quelm::FileSystemCalls &calls = quelm::systemFileCalls();
+        if (const int error =
+                calls.writeAll(calls.standardHandle(quelm::FileSystemCalls::StandardStream::Output),
+                               m_buffer.data(), m_used)) {
             if (error == EPIPE) {
                 std::exit(0);
             }

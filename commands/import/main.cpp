@@ -7,13 +7,13 @@
 #include "csvbars.h"
 #include "entry.h"
 #include "options.h"
+#include <quelm/filesystemcalls.h>
 #include "progress.h"
 #include <quelm/errortext.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <iostream>
 #include <optional>
 #include <quelm/datafile.h>
@@ -78,46 +78,29 @@ int fail(const std::string &message)
 
 struct Input
 {
-    std::FILE *file = nullptr;
-    bool owned = false;
+    quelm::FileSystemCalls::Handle handle = quelm::FileSystemCalls::invalidHandle;
+    quelm::FileHandle owned; // a named input; standard input stays open
     std::string name;
     std::uint64_t size = 0; // 0 when not known
-
-    ~Input()
-    {
-        if (owned) {
-            std::fclose(file);
-        }
-    }
 };
 
 // Opens the input; throws quelm::tools::InputError when it cannot.
 void openInput(const quelm::tools::Argument &argument, Input &input)
 {
+    quelm::FileSystemCalls &calls = quelm::systemFileCalls();
     if (argument.text == "-") {
-        input.file = stdin;
+        input.handle = calls.standardHandle(quelm::FileSystemCalls::StandardStream::Input);
         input.name = "standard input";
-#ifdef _WIN32
-        _setmode(_fileno(stdin), _O_BINARY);
-#endif
         return;
     }
-    const std::filesystem::path &path = argument.path;
     input.name = argument.text;
-#ifdef _WIN32
-    input.file = _wfopen(path.c_str(), L"rb");
-#else
-    input.file = std::fopen(path.c_str(), "rb");
-#endif
-    if (!input.file) {
+    if (const int error = calls.openExisting(argument.path, false, input.handle)) {
         throw quelm::tools::InputError("cannot read " + argument.text + ": " +
-                                       quelm::reasonText(errno));
+                                       quelm::reasonText(error));
     }
-    input.owned = true;
-    std::error_code error;
-    if (std::filesystem::is_regular_file(path, error)) {
-        input.size = std::filesystem::file_size(path, error);
-    }
+    input.owned = quelm::FileHandle(calls, input.handle);
+    // A pipe or a device has no size to tell: it stays unknown.
+    (void)calls.fileSize(input.handle, input.size);
 }
 
 std::optional<std::int64_t> lastTime(const quelm::DataFile &file)
@@ -215,18 +198,18 @@ int importBars(const quelm::import::Options &options)
         openInput(options.input, input);
         std::vector<char> chunk(readSize);
         std::uint64_t read = 0;
-        for (;;) {
-            const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), input.file);
+        std::size_t got = 0;
+        int readError = 0;
+        while ((readError = quelm::systemFileCalls().readSome(input.handle, chunk.data(),
+                                                              chunk.size(), got)) == 0 &&
+               got > 0) {
             reader->feed(std::string_view(chunk.data(), got));
             read += got;
             progress.show("checking", read, input.size, "bytes");
-            if (got < chunk.size()) {
-                break;
-            }
         }
-        if (std::ferror(input.file)) {
+        if (readError != 0) {
             throw quelm::tools::InputError("cannot read " + input.name + ": " +
-                                           quelm::reasonText(errno));
+                                           quelm::reasonText(readError));
         }
         reader->finish();
     } catch (const quelm::tools::UsageError &error) {

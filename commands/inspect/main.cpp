@@ -5,12 +5,13 @@
 #include <quelm/datafileerror.h>
 #include "entry.h"
 #include <quelm/errortext.h>
+#include <quelm/filesystemcalls.h>
 #include "openfile.h"
 #include "textescape.h"
+#include "bartext.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -62,18 +63,8 @@ std::string nameText(const std::filesystem::path &path)
 
 std::string utcText(std::int64_t ms)
 {
-    const auto seconds = static_cast<std::time_t>(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
-    const auto millis = static_cast<int>((ms % 1000 + 1000) % 1000);
-    std::tm utc = {};
-#ifdef _WIN32
-    gmtime_s(&utc, &seconds);
-#else
-    gmtime_r(&seconds, &utc);
-#endif
-    char text[64];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + length, sizeof text - length, ".%03dZ", millis);
-    return text;
+    char text[quelm::bartext::maxTimeLength];
+    return {text, quelm::bartext::writeTime(text, ms)};
 }
 
 Report reportOn(const std::filesystem::path &path)
@@ -137,16 +128,21 @@ std::string textReport(const Report &report)
            quelm::sizeText(quelm::fileSizeFor(header->capacity)) + "\n";
 }
 
-// Writes `text` to standard output and flushes it at once, so that what is reported reaches
-// the reader whatever happens later; returns the system's error, 0 when all was written.
+// Writes `text` to standard output at once, so that what is reported reaches the reader
+// whatever happens later; returns the system's error, 0 when all was written. The reports are
+// text: on Windows their lines end as text lines do there.
 int writeOut(std::string_view text)
 {
-    errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
-        std::fflush(stdout) != 0) {
-        return errno != 0 ? errno : EIO;
+#ifdef _WIN32
+    std::string lines;
+    for (const char c : text) {
+        lines += c == '\n' ? "\r\n" : std::string(1, c);
     }
-    return 0;
+    text = lines;
+#endif
+    quelm::FileSystemCalls &calls = quelm::systemFileCalls();
+    return calls.writeAll(calls.standardHandle(quelm::FileSystemCalls::StandardStream::Output),
+                          text.data(), text.size());
 }
 
 // A reader that stops early (`| head`) closes the pipe: that ends the program quietly.

@@ -3,7 +3,6 @@
 #include <quelm/datafileerror.h>
 #include "encoding.h"
 #include <quelm/errortext.h>
-#include "filelock.h"
 
 #include <algorithm>
 #include <bit>
@@ -53,7 +52,7 @@ DataFile DataFile::open(const std::filesystem::path &path, Mode mode, FileSystem
     FileHandle file(calls, handle);
     // Locked before the header is read, so that the header cannot change under the holder.
     if (mode == Mode::Exclusive) {
-        if (const int error = tryLockFile(handle, LockKind::Exclusive); error == EWOULDBLOCK) {
+        if (const int error = calls.lockFile(handle, false); error == EWOULDBLOCK) {
             failOpen(path, "another program is writing to it", error);
         } else if (error != 0) {
             failOpen(path, "it cannot be locked for writing: " + reasonText(error), error);
@@ -73,8 +72,10 @@ DataFile DataFile::open(const std::filesystem::path &path, Mode mode, FileSystem
         failOpen(path, reasonText(error), error);
     }
     DataFileHeader header;
-    if (const std::string reason = decodeHeader(bytes, header); !reason.empty()) {
-        failOpen(path, reason);
+    try {
+        header = decodeHeader(bytes);
+    } catch (const DamagedHeader &damage) {
+        failOpen(path, damage.what());
     }
     if (const std::uint64_t expected = fileSizeFor(header.capacity); size != expected) {
         failOpen(path, "its header gives room for " + std::to_string(header.capacity) +

@@ -4,10 +4,8 @@
 #include <quelm/datafileformat.h>
 #include "encoding.h"
 #include <quelm/errortext.h>
-#include "filelock.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <random>
@@ -23,23 +21,16 @@ std::string createFailure(std::int32_t fileNumber)
     return "Cannot create data file " + std::to_string(fileNumber);
 }
 
-bool isDirectory(const std::filesystem::path &path)
+bool isFolder(FileSystemCalls &calls, const std::filesystem::path &path)
 {
-    std::error_code error;
-    return std::filesystem::is_directory(path, error);
+    auto kind = FileSystemCalls::PathKind::None;
+    return calls.pathKind(path, true, kind) == 0 && kind == FileSystemCalls::PathKind::Folder;
 }
 
-// The local date and time in a form that sorts in time order and is a valid file name
+// A local date and time in a form that sorts in time order and is a valid file name
 // everywhere: "2026-12-07 06-01-02".
-std::string runFolderName()
+std::string runFolderName(const std::tm &local)
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local = {};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
     char name[32];
     std::strftime(name, sizeof name, "%Y-%m-%d %H-%M-%S", &local);
     return name;
@@ -77,24 +68,14 @@ bool isTemporaryName(const std::string &name)
 }
 
 // The names in `folder`; nothing when it cannot be read to the end.
-std::optional<std::vector<std::filesystem::path>> namesIn(const std::filesystem::path &folder)
+std::optional<std::vector<std::filesystem::path>> namesIn(FileSystemCalls &calls,
+                                                          const std::filesystem::path &folder)
 {
     std::vector<std::filesystem::path> names;
-    std::error_code error;
-    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
-         entry.increment(error)) {
-        names.push_back(entry->path().filename());
-    }
-    if (error) {
+    if (calls.listDirectory(folder, names) != 0) {
         return std::nullopt;
     }
     return names;
-}
-
-std::int64_t nowMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 } // namespace
@@ -137,8 +118,18 @@ std::optional<std::filesystem::path> DataFileStore::filePath(std::int32_t fileNu
 
 std::int32_t DataFileStore::CreateDataFile(std::int32_t &fileNumber, std::int32_t &barCount)
 {
-    const std::int32_t number = fileNumber;
-    const std::int32_t bars = barCount;
+    createFile(fileNumber, barCount);
+    return 0;
+}
+
+std::int32_t DataFileStore::CloseDataFile(std::int32_t &fileNumber)
+{
+    closeFile(fileNumber);
+    return 0;
+}
+
+std::filesystem::path DataFileStore::createFile(std::int32_t number, std::int32_t bars)
+{
     if (number < 1 || number > maxFileNumber) {
         throw DataFileError(createFailure(number) + ": file numbers run from 1 to " +
                             std::to_string(maxFileNumber) + ".");
@@ -175,46 +166,48 @@ std::int32_t DataFileStore::CreateDataFile(std::int32_t &fileNumber, std::int32_
         dropEmptyRunFolder();
         throw;
     }
-    return 0;
+    return m_made.at(number);
 }
 
-std::int32_t DataFileStore::CloseDataFile(std::int32_t &fileNumber)
+void DataFileStore::closeFile(std::int32_t number)
 {
-    const std::int32_t number = fileNumber;
     const auto found = m_open.find(number);
     if (found == m_open.end()) {
-        return 0;
+        return;
     }
     // Whatever happens below, the file counts as closed: a failed flush is never retried.
     const std::int64_t createdMs = found->second;
     m_open.erase(found);
     markClosed(number, createdMs);
-    return 0;
 }
 
 void DataFileStore::makeRoot()
 {
     // What stands at `path` where a folder should be, and the error number that says so.
-    const auto occupant = [](const std::filesystem::path &path) -> std::pair<std::string, int> {
-        std::error_code error;
-        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(path, error))) {
+    using Kind = FileSystemCalls::PathKind;
+    const auto occupant = [this](const std::filesystem::path &path) -> std::pair<std::string, int> {
+        Kind kind = Kind::None;
+        if (m_calls.pathKind(path, false, kind) != 0 || kind != Kind::Link) {
             return {"a file", ENOTDIR};
         }
-        const auto target = std::filesystem::status(path, error);
-        if (target.type() == std::filesystem::file_type::not_found) {
-            const auto to = std::filesystem::read_symlink(path, error);
-            return {"a symbolic link to a missing target (" + pathText(to) + ")", ENOENT};
+        const int error = m_calls.pathKind(path, true, kind);
+        if (error == 0 && kind == Kind::None) {
+            std::string what = "a symbolic link to a missing target";
+            if (std::filesystem::path to; m_calls.readLink(path, to) == 0) {
+                what += " (" + pathText(to) + ")";
+            }
+            return {what, ENOENT};
         }
-        if (error == std::errc::too_many_symbolic_link_levels) {
+        if (error == ELOOP) {
             return {"a symbolic link that loops", ELOOP};
         }
-        if (error) {
-            return {"a symbolic link that cannot be followed (" + error.message() + ")", ENOTDIR};
+        if (error != 0) {
+            return {"a symbolic link that cannot be followed (" + reasonText(error) + ")", ENOTDIR};
         }
         return {"a symbolic link to a file", ENOTDIR};
     };
     std::vector<std::filesystem::path> missing;
-    for (std::filesystem::path path = m_root; !path.empty() && !isDirectory(path);
+    for (std::filesystem::path path = m_root; !path.empty() && !isFolder(m_calls, path);
          path = path.parent_path()) {
         missing.push_back(path);
         if (path == path.parent_path()) {
@@ -223,7 +216,7 @@ void DataFileStore::makeRoot()
     }
     for (auto path = missing.rbegin(); path != missing.rend(); ++path) {
         int error = m_calls.makeDirectory(*path);
-        if (error == EEXIST && isDirectory(*path)) {
+        if (error == EEXIST && isFolder(m_calls, *path)) {
             continue;
         }
         std::string reason = reasonText(error);
@@ -244,7 +237,7 @@ void DataFileStore::makeRoot()
 // does, so that nothing a running store makes is touched. Whatever cannot be cleared stays.
 void DataFileStore::sweepLeftovers()
 {
-    const auto folders = namesIn(m_root);
+    const auto folders = namesIn(m_calls, m_root);
     if (!folders) {
         return;
     }
@@ -255,7 +248,7 @@ void DataFileStore::sweepLeftovers()
         const std::filesystem::path path = m_root / name;
         // Listed before it is held: Windows lets nobody list a folder held to be cleared. What
         // comes in after the listing makes the folder stay.
-        const auto entries = namesIn(path);
+        const auto entries = namesIn(m_calls, path);
         FileSystemCalls::Handle handle = FileSystemCalls::invalidHandle;
         if (!entries || m_calls.holdDirectory(path, false, handle) != 0) {
             continue;
@@ -278,7 +271,16 @@ void DataFileStore::makeRunFolder(std::int32_t fileNumber)
     if (m_runFolder) {
         return;
     }
-    const std::string base = runFolderName();
+    std::tm local = {};
+    if (const int error =
+            m_calls.localTime(static_cast<std::time_t>(m_calls.currentTime() / 1000), local)) {
+        throw DataFileError(createFailure(fileNumber) +
+                                ": the local time, which names the folder for this run, cannot "
+                                "be read: " +
+                                reasonText(error) + ".",
+                            error);
+    }
+    const std::string base = runFolderName(local);
     std::filesystem::path folder;
     FileHandle directory;
     int error = EEXIST;
@@ -395,7 +397,7 @@ std::int64_t DataFileStore::makeFile(std::int32_t fileNumber, std::uint64_t capa
     DataFileHeader header;
     header.fileNumber = fileNumber;
     header.capacity = capacity;
-    header.createdMs = nowMs();
+    header.createdMs = m_calls.currentTime();
     const HeaderBytes bytes = encodeHeader(header);
     if ((error = m_calls.reserve(handle, size)) ||
         (error = m_calls.writeAt(handle, 0, bytes.data(), bytes.size())) ||
@@ -471,13 +473,15 @@ void DataFileStore::markClosed(std::int32_t fileNumber, std::int64_t createdMs)
     }
     FileHandle file(m_calls, handle);
     if (error == 0) {
-        (void)lockFile(handle, LockKind::Exclusive);
+        (void)m_calls.lockFile(handle, true);
     }
     HeaderBytes bytes{};
     if (error == 0 && (error = m_calls.readAt(handle, 0, bytes.data(), bytes.size())) == 0) {
         DataFileHeader header;
-        if (const std::string damage = decodeHeader(bytes, header); !damage.empty()) {
-            refuse(damage, EIO);
+        try {
+            header = decodeHeader(bytes);
+        } catch (const DamagedHeader &damage) {
+            refuse(damage.what(), EIO);
         }
         if (header.fileNumber != fileNumber) {
             refuse("the file there is not the one this run made (its header gives file number " +

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <string>
 
 namespace quelm {
 
@@ -64,29 +65,31 @@ HeaderBytes encodeHeader(const DataFileHeader &header)
     return bytes;
 }
 
-std::string decodeHeader(const HeaderBytes &bytes, DataFileHeader &header)
+DataFileHeader decodeHeader(const HeaderBytes &bytes)
 {
     if (!std::equal(format::magic.begin(), format::magic.end(), bytes.begin() + offMagic)) {
-        return "it is not a Quelm data file (its first bytes are not \"QUELMDAT\")";
+        throw DamagedHeader("it is not a Quelm data file (its first bytes are not \"QUELMDAT\")");
     }
     const auto version = get<std::uint16_t>(bytes.data() + offVersion);
     if (version != format::version) {
-        return "it has format version " + std::to_string(version) +
-               ", and this program reads only version " + std::to_string(format::version);
+        throw DamagedHeader("it has format version " + std::to_string(version) +
+                            ", and this program reads only version " +
+                            std::to_string(format::version));
     }
     if (get<std::uint32_t>(bytes.data() + offChecksum) != crc32(bytes.data(), offChecksum)) {
-        return "its header is damaged (the checksum does not match)";
+        throw DamagedHeader("its header is damaged (the checksum does not match)");
     }
     const auto headerSize = get<std::uint16_t>(bytes.data() + offHeaderSize);
     const auto recordSize = get<std::uint32_t>(bytes.data() + offRecordSize);
     if (headerSize != format::headerSize || recordSize != format::recordSize) {
-        return "its header gives a header size of " + std::to_string(headerSize) +
-               " and a record size of " + std::to_string(recordSize) + " bytes instead of " +
-               std::to_string(format::headerSize) + " and " + std::to_string(format::recordSize);
+        throw DamagedHeader("its header gives a header size of " + std::to_string(headerSize) +
+                            " and a record size of " + std::to_string(recordSize) +
+                            " bytes instead of " + std::to_string(format::headerSize) + " and " +
+                            std::to_string(format::recordSize));
     }
     const auto state = get<std::uint32_t>(bytes.data() + offState);
     if (state != format::stateOpen && state != format::stateClosed) {
-        return "its header gives an unknown state " + std::to_string(state);
+        throw DamagedHeader("its header gives an unknown state " + std::to_string(state));
     }
     DataFileHeader decoded;
     decoded.fileNumber = get<std::int32_t>(bytes.data() + offFileNumber);
@@ -95,15 +98,15 @@ std::string decodeHeader(const HeaderBytes &bytes, DataFileHeader &header)
     decoded.barsWritten = get<std::uint64_t>(bytes.data() + offBarsWritten);
     decoded.createdMs = get<std::int64_t>(bytes.data() + offCreated);
     if (decoded.capacity > format::maxCapacity) {
-        return "its header gives an impossible capacity of " + std::to_string(decoded.capacity) +
-               " bars";
+        throw DamagedHeader("its header gives an impossible capacity of " +
+                            std::to_string(decoded.capacity) + " bars");
     }
     if (decoded.barsWritten > decoded.capacity) {
-        return "its header says " + std::to_string(decoded.barsWritten) +
-               " bars were written to a file with room for " + std::to_string(decoded.capacity);
+        throw DamagedHeader("its header says " + std::to_string(decoded.barsWritten) +
+                            " bars were written to a file with room for " +
+                            std::to_string(decoded.capacity));
     }
-    header = decoded;
-    return {};
+    return decoded;
 }
 
 RecordBytes encodeBar(const Bar &bar)

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <stdexcept>
 
 namespace quelm {
 
@@ -17,9 +17,16 @@ using RecordBytes = std::array<unsigned char, format::recordSize>;
 
 // Lays out a header, checksum included.
 HeaderBytes encodeHeader(const DataFileHeader &header);
-// Checks magic, version, sizes, state and checksum. Returns "" and fills `header` when all
-// hold, otherwise the reason in plain words and leaves `header` alone.
-std::string decodeHeader(const HeaderBytes &bytes, DataFileHeader &header);
+// A header that fails a check, with the reason in plain words; the caller says which file.
+class DamagedHeader : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Checks magic, version, sizes, state and checksum and gives the header; throws DamagedHeader
+// when any fails.
+DataFileHeader decodeHeader(const HeaderBytes &bytes);
 // A bar's record and back; every bit pattern is a bar, so decoding cannot fail.
 RecordBytes encodeBar(const Bar &bar);
 Bar decodeBar(const RecordBytes &bytes);

@@ -1,10 +1,13 @@
 #include <quelm/filesystemcalls.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -260,6 +263,114 @@ public:
             bytes.reset();
         } else {
             bytes = static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
+        }
+        return 0;
+    }
+
+    int lockFile(Handle file, bool wait) override
+    {
+        return retrying([&] { return ::flock(toFd(file), LOCK_EX | (wait ? 0 : LOCK_NB)); });
+    }
+
+    int pathKind(const std::filesystem::path &path, bool followLinks, PathKind &kind) override
+    {
+        struct stat status = {};
+        const int result =
+            followLinks ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status);
+        if (result != 0) {
+            if (errno != ENOENT && errno != ENOTDIR) {
+                return errno;
+            }
+            kind = PathKind::None;
+        } else {
+            kind = S_ISDIR(status.st_mode)   ? PathKind::Folder
+                   : S_ISLNK(status.st_mode) ? PathKind::Link
+                                             : PathKind::Other;
+        }
+        return 0;
+    }
+
+    int readLink(const std::filesystem::path &path, std::filesystem::path &target) override
+    {
+        std::string text(256, '\0');
+        for (;;) {
+            const ssize_t length = ::readlink(path.c_str(), text.data(), text.size());
+            if (length < 0) {
+                return errno;
+            }
+            if (static_cast<std::size_t>(length) < text.size()) {
+                text.resize(static_cast<std::size_t>(length));
+                target = text;
+                return 0;
+            }
+            text.resize(text.size() * 2);
+        }
+    }
+
+    int listDirectory(const std::filesystem::path &path,
+                      std::vector<std::filesystem::path> &names) override
+    {
+        DIR *folder = ::opendir(path.c_str());
+        if (!folder) {
+            return errno;
+        }
+        names.clear();
+        int error = 0;
+        for (;;) {
+            errno = 0;
+            const dirent *entry = ::readdir(folder);
+            if (!entry) {
+                error = errno;
+                break;
+            }
+            const std::string_view name = entry->d_name;
+            if (name != "." && name != "..") {
+                names.emplace_back(name);
+            }
+        }
+        ::closedir(folder);
+        return error;
+    }
+
+    Handle standardHandle(StandardStream stream) override
+    {
+        return stream == StandardStream::Input ? STDIN_FILENO : STDOUT_FILENO;
+    }
+
+    int readSome(Handle file, void *data, std::size_t size, std::size_t &got) override
+    {
+        ssize_t length = 0;
+        const int error = retrying([&] { return length = ::read(toFd(file), data, size); });
+        got = error == 0 ? static_cast<std::size_t>(length) : 0;
+        return error;
+    }
+
+    int writeAll(Handle file, const void *data, std::size_t size) override
+    {
+        const auto *bytes = static_cast<const char *>(data);
+        while (size > 0) {
+            ssize_t written = 0;
+            if (const int error =
+                    retrying([&] { return written = ::write(toFd(file), bytes, size); })) {
+                return error;
+            }
+            bytes += written;
+            size -= static_cast<std::size_t>(written);
+        }
+        return 0;
+    }
+
+    std::int64_t currentTime() override
+    {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    }
+
+    int localTime(std::time_t time, std::tm &local) override
+    {
+        errno = 0;
+        if (!::localtime_r(&time, &local)) {
+            return errno != 0 ? errno : EOVERFLOW;
         }
         return 0;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <map>
 #include <mutex>
@@ -68,6 +69,17 @@ int errorFrom(DWORD error)
 int lastError()
 {
     return errorFrom(GetLastError());
+}
+
+// The errno behind an error of the standard library's file system calls.
+int errnoFrom(const std::error_code &error)
+{
+    const std::error_condition condition = error.default_error_condition();
+    if (condition.category() == std::generic_category()) {
+        return condition.value();
+    }
+    return error.category() == std::system_category() ? errorFrom(static_cast<DWORD>(error.value()))
+                                                      : EIO;
 }
 
 // Whether a name in `path` is longer than its volume takes (255 on NTFS, FAT and exFAT).
@@ -526,6 +538,103 @@ public:
         }
         return 0;
     }
+
+    int lockFile(Handle file, bool wait) override
+    {
+        // Windows locks byte ranges and enforces them on reads and writes. One byte at the very
+        // end of the offset range, which no data file reaches, makes the lock advisory.
+        OVERLAPPED overlapped = at(0x7FFFFFFFFFFFFFFEull);
+        const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+        if (LockFileEx(toHandle(file), flags, 0, 1, 0, &overlapped)) {
+            return 0;
+        }
+        const DWORD error = GetLastError();
+        return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? EWOULDBLOCK
+                                                                          : errorFrom(error);
+    }
+
+    int pathKind(const std::filesystem::path &path, bool followLinks, PathKind &kind) override
+    {
+        std::error_code error;
+        const auto status = followLinks ? std::filesystem::status(path, error)
+                                        : std::filesystem::symlink_status(path, error);
+        if (status.type() == std::filesystem::file_type::not_found) {
+            kind = PathKind::None;
+            return 0;
+        }
+        if (error) {
+            return errnoFrom(error);
+        }
+        kind = std::filesystem::is_directory(status) ? PathKind::Folder
+               : std::filesystem::is_symlink(status) ? PathKind::Link
+                                                     : PathKind::Other;
+        return 0;
+    }
+
+    int readLink(const std::filesystem::path &path, std::filesystem::path &target) override
+    {
+        std::error_code error;
+        target = std::filesystem::read_symlink(path, error);
+        return error ? errnoFrom(error) : 0;
+    }
+
+    int listDirectory(const std::filesystem::path &path,
+                      std::vector<std::filesystem::path> &names) override
+    {
+        names.clear();
+        std::error_code error;
+        for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end;
+             entry.increment(error)) {
+            names.push_back(entry->path().filename());
+        }
+        return error ? errnoFrom(error) : 0;
+    }
+
+    Handle standardHandle(StandardStream stream) override
+    {
+        return reinterpret_cast<Handle>(
+            GetStdHandle(stream == StandardStream::Input ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE));
+    }
+
+    int readSome(Handle file, void *data, std::size_t size, std::size_t &got) override
+    {
+        DWORD length = 0;
+        got = 0;
+        if (!ReadFile(toHandle(file), data,
+                      static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30)), &length,
+                      nullptr)) {
+            // A pipe whose writer has gone has ended.
+            const DWORD error = GetLastError();
+            return error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF ? 0 : errorFrom(error);
+        }
+        got = length;
+        return 0;
+    }
+
+    int writeAll(Handle file, const void *data, std::size_t size) override
+    {
+        const auto *bytes = static_cast<const char *>(data);
+        while (size > 0) {
+            const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+            DWORD written = 0;
+            if (!WriteFile(toHandle(file), bytes, chunk, &written, nullptr)) {
+                const DWORD error = GetLastError();
+                return error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ? EPIPE
+                                                                            : errorFrom(error);
+            }
+            bytes += written;
+            size -= written;
+        }
+        return 0;
+    }
+
+    std::int64_t currentTime() override
+    {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    }
+
+    int localTime(std::time_t time, std::tm &local) override { return localtime_s(&local, &time); }
 
 private:
     // The folders opened by this class, by their handles: the path a held folder was opened by

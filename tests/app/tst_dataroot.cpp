@@ -124,10 +124,8 @@ void TestDataRoot::storeResolvesLinksBeforeDotDot()
     makeLinks(dir.path(), links);
 
     DataFileStore store(toPath(dir.path() + u'/' + root));
-    std::int32_t fileNumber = 1;
-    std::int32_t barCount = 10;
-    store.CreateDataFile(fileNumber, barCount);
-    store.CloseDataFile(fileNumber);
+    store.createFile(1, 10);
+    store.closeFile(1);
     const auto expected = toPath(dir.filePath(folder)) / store.runFolder()->filename() / "0001.qdf";
     QVERIFY2(std::filesystem::is_regular_file(expected), expected.c_str());
 }

@@ -281,8 +281,7 @@ void TestBuilderWindow::failureStopsAtItsStep_data()
         << unreadable + QStringLiteral("\"1e10\" is out of range: it must be a whole number "
                                        "from -2147483648 to 2147483647.");
     QTest::newRow("component fails")
-        << "30" << true
-        << QStringLiteral("File 2 could not be created.\nCannot create file 2: the disk is full.");
+        << "30" << true << QStringLiteral("Cannot create file 2: the disk is full.");
 }
 
 void TestBuilderWindow::failureStopsAtItsStep()

@@ -103,8 +103,8 @@ void TestRelease::releasesTheRestWhenOneFails()
     QVERIFY(message.warning);
     QCOMPARE(message.title, QStringLiteral("Quelm File Builder"));
     QCOMPARE(message.text, QStringLiteral("Some data files of this run could not be closed:\n"
-                                          "File 3: Cannot close file 3: input/output error.\n"
-                                          "File 5: Cannot close file 5: input/output error."));
+                                          "Cannot close file 3: input/output error.\n"
+                                          "Cannot close file 5: input/output error."));
 }
 
 void TestRelease::releasesOnceWhateverClosesTheWindow_data()

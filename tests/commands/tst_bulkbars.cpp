@@ -186,13 +186,11 @@ TEST_F(WritersLock, OneWriterAtATime)
 TEST_F(WritersLock, StoreClosesAfterTheWriterLetsGo)
 {
     DataFileStore store(scratch.path());
-    std::int32_t number = 3, capacity = 10;
-    store.CreateDataFile(number, capacity);
-    const auto path = *store.filePath(3);
+    const auto path = store.createFile(3, 10);
     std::optional<DataFile> writer = DataFile::open(path, DataFile::Mode::Exclusive);
     writer->appendBars(sampleBars(2));
 
-    auto closing = std::async(std::launch::async, [&] { store.CloseDataFile(number); });
+    auto closing = std::async(std::launch::async, [&] { store.closeFile(3); });
     EXPECT_EQ(closing.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
     EXPECT_FALSE(DataFile::open(path).header().closedCleanly);
     writer->appendBars(sampleBars(1, 1'900'000'000'000));

@@ -476,13 +476,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ImportLock, IntoAFileTheWindowHoldsOpen)
 {
     DataFileStore store(scratch.path());
-    std::int32_t number = 1, capacity = 5;
-    store.CreateDataFile(number, capacity);
-    const auto path = *store.filePath(1);
+    const auto path = store.createFile(1, 5);
     const Result result = run({importer, path.string()}, line1 + "\n" + line2 + "\n");
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_FALSE(DataFile::open(path).header().closedCleanly);
-    store.CloseDataFile(number);
+    store.closeFile(1);
     const DataFile file = DataFile::open(path);
     EXPECT_TRUE(file.header().closedCleanly);
     EXPECT_EQ(file.readBars(0, file.header().barsWritten), (std::vector<Bar>{next1, next2}));

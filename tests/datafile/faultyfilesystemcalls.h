@@ -1,14 +1,14 @@
 #pragma once
 
-#include <quelm/filesystemcalls.h>
+#include <quelm/forwardingfilesystemcalls.h>
 
 #include <array>
 #include <functional>
 #include <optional>
 
-// The real system calls, except that a chosen call fails with a chosen errno; every call is
-// counted, and a hook can run before each one.
-class FaultyFileSystemCalls final : public quelm::FileSystemCalls
+// The real system calls, except that a chosen call of the store's and the reader's fails with
+// a chosen errno; those calls are counted, and a hook can run before each one.
+class FaultyFileSystemCalls final : public quelm::ForwardingFileSystemCalls
 {
 public:
     enum Call
@@ -32,6 +32,7 @@ public:
         SyncDirectory,
         Close,
         FreeSpace,
+        LocalTime,
         CallKinds
     };
 
@@ -46,87 +47,89 @@ public:
     std::optional<std::uint64_t> reportedFree;
     // Report that the file system does not tell its free space.
     bool freeUnknown = false;
+    // The time to report instead of the clock's, in milliseconds since the epoch.
+    std::optional<std::int64_t> fixedTime;
     std::function<void(Call)> before;
 
     int makeDirectory(const std::filesystem::path &p) override
     {
-        return run(MakeDirectory, [&] { return real().makeDirectory(p); });
+        return run(MakeDirectory, [&] { return target().makeDirectory(p); });
     }
     int removeDirectory(Handle &d, const std::filesystem::path &p) override
     {
-        return run(RemoveDirectory, [&] { return real().removeDirectory(d, p); });
+        return run(RemoveDirectory, [&] { return target().removeDirectory(d, p); });
     }
     int openDirectory(const std::filesystem::path &p, Handle &h) override
     {
-        return run(OpenDirectory, [&] { return real().openDirectory(p, h); });
+        return run(OpenDirectory, [&] { return target().openDirectory(p, h); });
     }
     int holdDirectory(const std::filesystem::path &p, bool w, Handle &h) override
     {
-        return run(HoldDirectory, [&] { return real().holdDirectory(p, w, h); });
+        return run(HoldDirectory, [&] { return target().holdDirectory(p, w, h); });
     }
     int createUnnamed(Handle d, Handle &h) override
     {
-        return run(CreateUnnamed, [&] { return real().createUnnamed(d, h); });
+        return run(CreateUnnamed, [&] { return target().createUnnamed(d, h); });
     }
     int createNew(Handle d, const std::filesystem::path &n, Handle &h) override
     {
-        return run(CreateNew, [&] { return real().createNew(d, n, h); });
+        return run(CreateNew, [&] { return target().createNew(d, n, h); });
     }
     int openExisting(const std::filesystem::path &p, bool w, Handle &h) override
     {
-        return run(OpenExisting, [&] { return real().openExisting(p, w, h); });
+        return run(OpenExisting, [&] { return target().openExisting(p, w, h); });
     }
     int openInDirectory(Handle d, const std::filesystem::path &n, Handle &h) override
     {
-        return run(OpenInDirectory, [&] { return real().openInDirectory(d, n, h); });
+        return run(OpenInDirectory, [&] { return target().openInDirectory(d, n, h); });
     }
     int reserve(Handle h, std::uint64_t size) override
     {
-        return run(Reserve, [&] { return real().reserve(h, size); });
+        return run(Reserve, [&] { return target().reserve(h, size); });
     }
     int writeAt(Handle h, std::uint64_t o, const void *d, std::size_t s) override
     {
-        return run(WriteAt, [&] { return real().writeAt(h, o, d, s); });
+        return run(WriteAt, [&] { return target().writeAt(h, o, d, s); });
     }
     int readAt(Handle h, std::uint64_t o, void *d, std::size_t s) override
     {
-        return run(ReadAt, [&] { return real().readAt(h, o, d, s); });
+        return run(ReadAt, [&] { return target().readAt(h, o, d, s); });
     }
     int fileSize(Handle h, std::uint64_t &s) override
     {
-        return run(FileSize, [&] { return real().fileSize(h, s); });
+        return run(FileSize, [&] { return target().fileSize(h, s); });
     }
     int syncData(Handle h) override
     {
-        return run(SyncData, [&] { return real().syncData(h); });
+        return run(SyncData, [&] { return target().syncData(h); });
     }
     int linkUnnamed(Handle h, Handle d, const std::filesystem::path &n) override
     {
-        return run(LinkUnnamed, [&] { return real().linkUnnamed(h, d, n); });
+        return run(LinkUnnamed, [&] { return target().linkUnnamed(h, d, n); });
     }
     int renameNoReplace(Handle &h, Handle d, const std::filesystem::path &f,
                         const std::filesystem::path &t) override
     {
-        return run(RenameNoReplace, [&] { return real().renameNoReplace(h, d, f, t); });
+        return run(RenameNoReplace, [&] { return target().renameNoReplace(h, d, f, t); });
     }
     int removeFile(Handle d, const std::filesystem::path &n) override
     {
-        return run(RemoveFile, [&] { return real().removeFile(d, n); });
+        return run(RemoveFile, [&] { return target().removeFile(d, n); });
     }
     int syncDirectory(Handle h) override
     {
-        return run(SyncDirectory, [&] { return real().syncDirectory(h); });
+        return run(SyncDirectory, [&] { return target().syncDirectory(h); });
     }
     int close(Handle h) override
     {
         // The descriptor is released even when close reports an error, as on Linux.
-        const int error = real().close(h);
+        const int error = target().close(h);
         return run(Close, [&] { return error; });
     }
     int freeSpace(const std::filesystem::path &p, std::optional<std::uint64_t> &bytes) override
     {
         return run(FreeSpace, [&] {
-            const int error = real().freeSpace(p, bytes);
+            const int error = target().freeSpace(p, bytes);
             if (freeUnknown) {
                 bytes.reset();
             } else if (reportedFree) {
@@ -136,6 +139,12 @@ public:
         });
     }
 
+    std::int64_t currentTime() override { return fixedTime ? *fixedTime : target().currentTime(); }
+    int localTime(std::time_t time, std::tm &local) override
+    {
+        return run(LocalTime, [&] { return target().localTime(time, local); });
+    }
+
 private:
     struct Rule
     {
@@ -143,8 +152,6 @@ private:
         bool always = false;
         int skip = 0;
     };
-
-    static quelm::FileSystemCalls &real() { return quelm::systemFileCalls(); }
 
     template <typename Body> int run(Call call, Body body)
     {

@@ -21,7 +21,7 @@
 #include <vector>
 
 // What the data file tests share: a temporary folder per test, a look at what is on disk, and
-// short ways to make and close files and to catch the message of a failure.
+// a short way to catch the message of a failure.
 namespace testsupport {
 
 // A test with a fresh temporary folder of its own.
@@ -109,20 +109,10 @@ template <typename Action> std::string errorOf(Action action, int *error = nullp
     return {};
 }
 
-inline std::int32_t create(quelm::DataFileStore &store, std::int32_t number, std::int32_t bars)
-{
-    return store.CreateDataFile(number, bars);
-}
-
-inline std::int32_t close(quelm::DataFileStore &store, std::int32_t number)
-{
-    return store.CloseDataFile(number);
-}
-
 inline std::string createError(quelm::DataFileStore &store, std::int32_t number, std::int32_t bars,
                                int *error = nullptr)
 {
-    return errorOf([&] { create(store, number, bars); }, error);
+    return errorOf([&] { store.createFile(number, bars); }, error);
 }
 
 inline std::string regexEscape(const std::string &literal)

@@ -76,7 +76,7 @@ const Bar sample[] = {
 // Makes file `number` with room for `bars` bars and returns its path.
 std::filesystem::path madeFile(DataFileStore &store, std::int32_t number, std::int32_t bars)
 {
-    create(store, number, bars);
+    store.createFile(number, bars);
     return *store.filePath(number);
 }
 
@@ -100,7 +100,7 @@ TEST_F(DataFileTest, FileMatchesTheDocumentedLayout)
         file.appendBar(sample[0]);
         file.appendBar(sample[1]);
     }
-    close(store, 5);
+    store.closeFile(5);
 
     const std::string bytes = contents(path);
     ASSERT_EQ(bytes.size(), 64u + 48 * 4);
@@ -144,7 +144,7 @@ TEST_F(DataFileTest, AppendsAndReadsBarsUpToCapacity)
                   "Cannot add a bar " + where + ": it is full (3 bars).");
     }
     // Closing keeps the bars another writer counted.
-    close(store, 2);
+    store.closeFile(2);
     DataFile file = DataFile::open(path);
     EXPECT_EQ(file.header().barsWritten, 3u);
     EXPECT_TRUE(file.header().closedCleanly);

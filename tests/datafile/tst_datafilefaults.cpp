@@ -45,7 +45,7 @@ TEST_P(FailedCreate, LeavesNothingAndTheStoreGoesOn)
         GTEST_SKIP() << "this system has no nameless files to give a name";
     }
     DataFileStore &store = makeStore(row.nameless);
-    create(store, 1, 10);
+    store.createFile(1, 10);
     const auto before = tree(store.root());
 
     calls.fail(row.call, row.error, false, row.skip);
@@ -61,7 +61,7 @@ TEST_P(FailedCreate, LeavesNothingAndTheStoreGoesOn)
     EXPECT_EQ(tree(store.root()), before);
     EXPECT_FALSE(store.filePath(7));
 
-    EXPECT_EQ(create(store, 7, 100), 0);
+    store.createFile(7, 100);
     EXPECT_EQ(DataFile::open(*store.filePath(7)).header().capacity, 100u);
 }
 
@@ -102,7 +102,7 @@ TEST_P(FailedFirstCreate, LeavesNoRunFolder)
     EXPECT_EQ(tree(store.root()), std::vector<std::string>());
     EXPECT_FALSE(store.runFolder());
 
-    EXPECT_EQ(create(store, 1, 100), 0);
+    store.createFile(1, 100);
     EXPECT_EQ(DataFile::open(*store.filePath(1)).header().capacity, 100u);
 }
 
@@ -116,6 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
         CreateFaultRow{"make the run folder, name too long", true, Call::MakeDirectory, 0,
                        ENAMETOOLONG,
                        folderFailed + "a name in the path is too long for the file system"},
+        CreateFaultRow{"read the local time", true, Call::LocalTime, 0, EOVERFLOW,
+                       "the local time, which names the folder for this run, cannot be read: .*"},
         CreateFaultRow{"hold the run folder", true, Call::HoldDirectory, 0, EIO,
                        folderFailed + ioError},
         CreateFaultRow{"hold the run folder, too many files open", true, Call::HoldDirectory, 0,
@@ -172,17 +174,17 @@ TEST_P(FailedClose, IsReportedOnce)
 {
     const Call call = GetParam().call;
     DataFileStore &store = makeStore();
-    create(store, 4, 10);
+    store.createFile(4, 10);
     const int syncsBefore = calls.count(Call::SyncData);
 
     calls.fail(call, EIO);
     int error = 0;
-    EXPECT_EQ(errorOf([&] { close(store, 4); }, &error),
+    EXPECT_EQ(errorOf([&] { store.closeFile(4); }, &error),
               "Cannot close data file 4 at " + text(*store.filePath(4)) + ": " + ioError + ".");
     EXPECT_EQ(error, EIO);
     EXPECT_LE(calls.count(Call::SyncData) - syncsBefore, 1);
     const int callsBefore = calls.count(call);
-    EXPECT_EQ(close(store, 4), 0);
+    store.closeFile(4);
     EXPECT_EQ(calls.count(call), callsBefore);
     EXPECT_EQ(DataFile::open(*store.filePath(4)).header().capacity, 10u);
 }
@@ -199,10 +201,10 @@ INSTANTIATE_TEST_SUITE_P(DataFileStore, FailedClose,
 TEST_F(StoreTest, CloseFlushesTheMarkedFile)
 {
     DataFileStore &store = makeStore();
-    create(store, 2, 10);
+    store.createFile(2, 10);
     std::vector<Call> order;
     calls.before = [&](Call call) { order.push_back(call); };
-    close(store, 2);
+    store.closeFile(2);
     EXPECT_EQ(order, (std::vector<Call>{Call::OpenInDirectory, Call::ReadAt, Call::WriteAt,
                                         Call::SyncData, Call::Close}));
 }
@@ -225,7 +227,7 @@ TEST_P(ForeignFile, IsNeverReplaced)
         GTEST_SKIP() << "this system has no nameless files to give a name";
     }
     DataFileStore &store = makeStore(GetParam().nameless);
-    create(store, 1, 10);
+    store.createFile(1, 10);
     const auto target = *store.runFolder() / "0002.qdf";
     calls.before = [&](Call call) {
         if (call == GetParam().publish) {
@@ -279,7 +281,7 @@ TEST_P(LeftFile, IsReportedWhereItIsAndTheRunKeepsItsFolder)
     DataFileStore &store = makeStore(row.nameless);
     const std::int32_t number = row.first ? 1 : 3;
     if (!row.first) {
-        create(store, 1, 10);
+        store.createFile(1, 10);
     }
     calls.fail(Call::SyncDirectory, EIO, false, row.first ? 1 : 0);
     calls.fail(Call::RemoveFile, EACCES);
@@ -297,7 +299,7 @@ TEST_P(LeftFile, IsReportedWhereItIsAndTheRunKeepsItsFolder)
     EXPECT_FALSE(DataFile::open(path).header().closedCleanly);
     EXPECT_EQ(store.filePath(number), path);
 
-    EXPECT_EQ(create(store, 2, 10), 0);
+    store.createFile(2, 10);
     EXPECT_EQ(store.runFolder(), runFolder);
     EXPECT_EQ(tree(store.root()).size(), row.first ? 3u : 4u);
 }

@@ -85,16 +85,16 @@ TEST_F(StoreTest, ClosingMarksTheFileClosedCleanly)
     std::filesystem::path path;
     {
         DataFileStore store(folder.path());
-        create(store, 1, 10);
-        create(store, 2, 10);
+        store.createFile(1, 10);
+        store.createFile(2, 10);
         path = *store.filePath(1);
         const DataFileHeader made = DataFile::open(path).header();
-        EXPECT_EQ(close(store, 1), 0);
+        store.closeFile(1);
         DataFileHeader closed = DataFile::open(path).header();
         EXPECT_TRUE(closed.closedCleanly);
         closed.closedCleanly = false;
         EXPECT_EQ(closed, made);
-        EXPECT_EQ(close(store, 1), 0);
+        store.closeFile(1);
         EXPECT_TRUE(DataFile::open(path).header().closedCleanly);
     }
     // File 2 was never closed: it stays valid and says so.
@@ -108,12 +108,12 @@ TEST_F(StoreTest, MakesTheRunFolderOnlyWhenAFileIsMade)
         DataFileStore store(root);
         EXPECT_TRUE(std::filesystem::is_directory(root));
         EXPECT_FALSE(store.runFolder());
-        EXPECT_EQ(close(store, 1), 0);
+        store.closeFile(1);
     }
     EXPECT_EQ(tree(root), std::vector<std::string>());
 
     DataFileStore store(root);
-    create(store, 1, 10);
+    store.createFile(1, 10);
     const std::string name = text(store.runFolder()->filename());
     EXPECT_TRUE(matches(name, R"(\d{4}-\d\d-\d\d \d\d-\d\d-\d\d)")) << name;
 }
@@ -146,8 +146,8 @@ TEST_P(BadRequest, IsRefusedAndChangesNothing)
 {
     const BadRequestRow &row = GetParam();
     DataFileStore store(folder.path());
-    create(store, 1, 10);
-    close(store, 1);
+    store.createFile(1, 10);
+    store.closeFile(1);
     const auto before = snapshot(store.root());
 
     std::string message = row.message;
@@ -156,7 +156,7 @@ TEST_P(BadRequest, IsRefusedAndChangesNothing)
     }
     EXPECT_EQ(createError(store, row.number, row.bars), message);
     EXPECT_EQ(snapshot(store.root()), before);
-    EXPECT_EQ(create(store, 2, 5), 0);
+    store.createFile(2, 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -175,8 +175,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(StoreTest, ClosingANumberNotOpenDoesNothing)
 {
     DataFileStore store(folder.path());
-    create(store, 1, 10);
-    close(store, 1);
+    store.createFile(1, 10);
+    store.closeFile(1);
     const auto before = snapshot(store.root());
     for (const std::int32_t number : {1, 2, 0, -5, INT32_MAX}) {
         SCOPED_TRACE(number);
@@ -192,16 +192,16 @@ TEST_F(StoreTest, LaterRunLeavesEarlierRunUntouched)
     {
         DataFileStore first(folder.path());
         for (std::int32_t number = 1; number <= 2; ++number) {
-            create(first, number, 10 * number);
-            close(first, number);
+            first.createFile(number, 10 * number);
+            first.closeFile(number);
         }
     }
     const auto firstRun = snapshot(folder.path());
 
     DataFileStore second(folder.path());
     for (std::int32_t number = 1; number <= 3; ++number) {
-        create(second, number, 7);
-        close(second, number);
+        second.createFile(number, 7);
+        second.closeFile(number);
     }
     auto now = snapshot(folder.path());
     EXPECT_EQ(now.size(), firstRun.size() + 4);
@@ -214,8 +214,8 @@ TEST_F(StoreTest, TwoStoresShareARoot)
 {
     DataFileStore first(folder.path());
     DataFileStore second(folder.path());
-    create(first, 1, 10);
-    create(second, 1, 20);
+    first.createFile(1, 10);
+    second.createFile(1, 20);
     EXPECT_NE(*first.runFolder(), *second.runFolder());
     EXPECT_EQ(DataFile::open(*first.filePath(1)).header().capacity, 10u);
     EXPECT_EQ(DataFile::open(*second.filePath(1)).header().capacity, 20u);
@@ -303,7 +303,7 @@ TEST_F(StoreTest, ReportsAFileWhereTheRunFolderShouldBe)
 
     std::filesystem::remove(root);
     std::filesystem::create_directory(root);
-    EXPECT_EQ(create(store, 1, 10), 0);
+    store.createFile(1, 10);
 }
 
 namespace {
@@ -381,7 +381,7 @@ TEST_F(StoreTest, RunFolderIsNamedByTheLocal24HourClock)
     const TimeZone zone(afternoonZone());
     DataFileStore store(folder.path());
     const std::time_t before = std::time(nullptr);
-    create(store, 1, 10);
+    store.createFile(1, 10);
     const std::time_t after = std::time(nullptr);
     EXPECT_EQ(namesBetween(before, after, "").count(text(store.runFolder()->filename())), 1u)
         << text(store.runFolder()->filename()) << " was made at " << localName(before);
@@ -393,29 +393,24 @@ struct SameSecondRow : Row
     std::string suffix;             // the one the new run folder gets
 };
 
-class SameSecond : public FolderTestWithRows<SameSecondRow>
+class SameSecond : public StoreFixture<FolderTestWithRows<SameSecondRow>>
 {
 };
 
-// Runs that start in the same second get " (002)" and up; the taken names are made for the
-// seconds around the test so that the run finds them whenever it starts. Each holds a file, as
-// an earlier run's folder does: an empty one would be cleared as a killed run's leftover.
+// Runs that start in the same second get " (002)" and up. Each taken folder holds a file, as an
+// earlier run's folder does: an empty one would be cleared as a killed run's leftover.
 TEST_P(SameSecond, RunGetsTheNextFreeSuffix)
 {
     const std::time_t now = std::time(nullptr);
-    for (std::time_t second = now - 2; second <= now + 30; ++second) {
-        for (const std::string &suffix : GetParam().taken) {
-            const auto taken = folder.path() / (localName(second) + suffix);
-            std::filesystem::create_directory(taken);
-            write(taken / "0001.qdf", "an earlier run's file");
-        }
+    calls.fixedTime = std::int64_t{now} * 1000 + 999;
+    for (const std::string &suffix : GetParam().taken) {
+        const auto taken = folder.path() / (localName(now) + suffix);
+        std::filesystem::create_directory(taken);
+        write(taken / "0001.qdf", "an earlier run's file");
     }
-    DataFileStore store(folder.path());
-    const std::time_t before = std::time(nullptr);
-    create(store, 1, 10);
-    const std::time_t after = std::time(nullptr);
-    const std::string name = text(store.runFolder()->filename());
-    EXPECT_EQ(namesBetween(before, after, GetParam().suffix).count(name), 1u) << name;
+    DataFileStore &store = makeStore();
+    store.createFile(1, 10);
+    EXPECT_EQ(text(store.runFolder()->filename()), localName(now) + GetParam().suffix);
 }
 
 INSTANTIATE_TEST_SUITE_P(DataFileStore, SameSecond,
@@ -487,8 +482,8 @@ TEST_P(SwappedFile, IsLeftAsItIs)
 {
     const SwappedFileRow &row = GetParam();
     DataFileStore store(folder.path());
-    create(store, 1, 10);
-    create(store, 2, 10);
+    store.createFile(1, 10);
+    store.createFile(2, 10);
     const auto made = *store.filePath(1);
     const DataFileHeader header = DataFile::open(made).header();
     if (!row.swap(made, header)) {
@@ -496,10 +491,11 @@ TEST_P(SwappedFile, IsLeftAsItIs)
     }
     const auto before = snapshot(folder.path());
 
-    EXPECT_EQ(errorOf([&] { close(store, 1); }), "Cannot close data file 1 at " + text(made) +
-                                                     ": " + row.reason + "; it was left as it is.");
+    EXPECT_EQ(errorOf([&] { store.closeFile(1); }), "Cannot close data file 1 at " + text(made) +
+                                                        ": " + row.reason +
+                                                        "; it was left as it is.");
     EXPECT_EQ(snapshot(folder.path()), before);
-    EXPECT_EQ(close(store, 2), 0);
+    store.closeFile(2);
     EXPECT_TRUE(DataFile::open(*store.filePath(2)).header().closedCleanly);
 }
 
@@ -545,7 +541,7 @@ TEST_F(StoreTest, StartClearsOnlyLeftoversNoRunningStoreHolds)
 {
     const std::string temporary = ".0002.qdf.0123456789abcdef.tmp";
     DataFileStore running(folder.path());
-    create(running, 1, 10);
+    running.createFile(1, 10);
     const std::string live = text(running.runFolder()->filename());
     write(*running.runFolder() / temporary, "being made");
     const auto make = [&](const std::string &path, const std::string &file) {
@@ -570,7 +566,7 @@ TEST_F(StoreTest, StartClearsOnlyLeftoversNoRunningStoreHolds)
                                         "2020-01-01 00-00-03/.0002.qdf.tmp", "2020-01-01 00-00-04",
                                         "2020-01-01 00-00-04/0001.qdf.0123456789abcdef.tmp", live,
                                         live + "/" + temporary, live + "/0001.qdf", "notes"}));
-    EXPECT_EQ(close(running, 1), 0);
+    running.closeFile(1);
 }
 
 class SwappedRunFolder : public FolderTestWithRows<Row>
@@ -587,7 +583,7 @@ TEST_P(SwappedRunFolder, NextFileStaysInTheRun)
         calls.fail(FaultyFileSystemCalls::CreateUnnamed, EOPNOTSUPP, true);
     }
     DataFileStore store(folder.path(), calls);
-    create(store, 1, 10);
+    store.createFile(1, 10);
     const auto runFolder = *store.runFolder();
     const auto moved = folder.path() / "moved";
     const auto other = folder.path() / "other";
@@ -595,7 +591,7 @@ TEST_P(SwappedRunFolder, NextFileStaysInTheRun)
     std::error_code error;
     std::filesystem::rename(runFolder, moved, error);
     if (error) {
-        EXPECT_EQ(create(store, 2, 10), 0);
+        store.createFile(2, 10);
         EXPECT_TRUE(std::filesystem::exists(runFolder / "0002.qdf"));
         return;
     }
@@ -604,10 +600,10 @@ TEST_P(SwappedRunFolder, NextFileStaysInTheRun)
         GTEST_SKIP() << "this system cannot make a link to a folder here";
     }
 
-    EXPECT_EQ(create(store, 2, 10), 0);
+    store.createFile(2, 10);
     EXPECT_EQ(tree(other), std::vector<std::string>());
     EXPECT_EQ(tree(moved), (std::vector<std::string>{"0001.qdf", "0002.qdf"}));
-    EXPECT_EQ(close(store, 2), 0);
+    store.closeFile(2);
     EXPECT_TRUE(DataFile::open(moved / "0002.qdf").header().closedCleanly);
 }
 

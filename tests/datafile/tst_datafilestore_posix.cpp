@@ -193,14 +193,14 @@ TEST_P(KilledCreation, LeavesNoPartialFile)
             calls.fail(Call::CreateUnnamed, EOPNOTSUPP, true);
         }
         DataFileStore store(root, calls);
-        create(store, 1, 10);
+        store.createFile(1, 10);
         calls.before = [&](Call call) {
             if (call == row.killAt) {
                 ::raise(SIGKILL);
             }
         };
         Child::say("go\n");
-        create(store, 2, 10000000);
+        store.createFile(2, 10000000);
         ::pause();
         return 0;
     });
@@ -249,10 +249,10 @@ TEST_F(PosixStoreTest, StoreLeavesNoHandleOpen)
     {
         DataFileStore store(folder.path());
         for (std::int32_t number = 1; number <= 3; ++number) {
-            create(store, number, 10);
+            store.createFile(number, 10);
         }
-        close(store, 1);
-        close(store, 2);
+        store.closeFile(1);
+        store.closeFile(2);
         EXPECT_NE(createError(store, 1, 10), "");
     }
     EXPECT_EQ(openDescriptors(), before);
@@ -285,13 +285,13 @@ TEST_P(RealFlush, FailureIsReported)
     Child child([&] {
         DataFileStore store(root);
         if (row.afterCreating) {
-            create(store, 1, 10);
+            store.createFile(1, 10);
         }
         if (!failSystemCalls(row.syscalls, EIO)) {
             return filterRefused;
         }
         int error = 0;
-        const std::string message = row.afterCreating ? errorOf([&] { close(store, 1); }, &error)
+        const std::string message = row.afterCreating ? errorOf([&] { store.closeFile(1); }, &error)
                                                       : createError(store, 1, 10, &error);
         Child::say(message);
         return error;
@@ -359,7 +359,7 @@ TEST_F(PosixStoreTest, FileSystemWithoutASizeTakesFiles)
         }
         DataFileStore store(root);
         Child::say(createError(store, 1, 1000) + ";");
-        Child::say(errorOf([&] { close(store, 1); }) + ";");
+        Child::say(errorOf([&] { store.closeFile(1); }) + ";");
         Child::say(std::to_string(DataFile::open(*store.filePath(1)).header().capacity));
         return 0;
     });
@@ -401,7 +401,8 @@ TEST_F(PosixStoreTest, ManyFilesUnderALowDescriptorLimit)
             }
         }
         for (std::int32_t number = 1; number <= 100; ++number) {
-            if (const std::string error = errorOf([&] { close(store, number); }); !error.empty()) {
+            if (const std::string error = errorOf([&] { store.closeFile(number); });
+                !error.empty()) {
                 Child::say(error);
                 return 1;
             }
@@ -461,7 +462,7 @@ TEST_P(KilledRun, LeftoversGoAtTheNextStart)
                     }
                 };
             }
-            create(store, number, 100000);
+            store.createFile(number, 100000);
         }
         return 0;
     });

@@ -88,16 +88,12 @@ TEST_P(FileBytes, MadeFileIsTheSameEverywhere)
 {
     const FileCase &row = GetParam();
     DataFileStore store(folder.path());
-    std::int32_t number = row.number;
-    std::int32_t bars = row.bars;
-    store.CreateDataFile(number, bars);
-
-    const Bytes made = contents(*store.filePath(row.number));
+    const Bytes made = contents(store.createFile(row.number, row.bars));
     ASSERT_EQ(made.size(), 64u + 48u * static_cast<std::size_t>(row.bars));
     EXPECT_EQ(comparableHeader(made), fromHex(row.header));
     // Room for the bars holds zeros.
     EXPECT_EQ(Bytes(made.begin() + 64, made.end()), Bytes(made.size() - 64, 0));
-    store.CloseDataFile(number);
+    store.closeFile(row.number);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, FileBytes, testing::ValuesIn(fileCases),
@@ -107,16 +103,13 @@ TEST(FileBytesAfterUse, BarAndClosedHeaderAreTheSameEverywhere)
 {
     testsupport::TempFolder folder;
     DataFileStore store(folder.path());
-    std::int32_t number = 3;
-    std::int32_t bars = 2;
-    store.CreateDataFile(number, bars);
-    const std::filesystem::path path = store.filePath(3).value();
+    const std::filesystem::path path = store.createFile(3, 2);
     {
         DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite);
         file.appendBar({1700000000123, 1.5, 2.25, -0.125, 1234.0625, 1e10});
         file.flush();
     }
-    store.CloseDataFile(number);
+    store.closeFile(3);
 
     const Bytes closed = contents(path);
     ASSERT_EQ(closed.size(), 64u + 2 * 48u);

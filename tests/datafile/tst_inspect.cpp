@@ -1,7 +1,10 @@
+#include <quelm/datafile.h>
+#include "encoding.h"
 #include "runprogram.h"
 #include "testsupport.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 using namespace quelm;
@@ -13,6 +16,8 @@ struct FreshFileRow : Row
 {
     std::int32_t bars;
     bool closed;
+    std::int64_t createdMs; // written into the header afterwards
+    const char *created;
 };
 
 class FreshFile : public FolderTestWithRows<FreshFileRow>
@@ -154,11 +159,16 @@ TEST_P(FreshFile, IsReportedAsJson)
 {
     const FreshFileRow &row = GetParam();
     DataFileStore store(folder.path());
-    create(store, 7, row.bars);
+    store.createFile(7, row.bars);
     if (row.closed) {
-        close(store, 7);
+        store.closeFile(7);
     }
     const std::string path = text(*store.filePath(7));
+    DataFileHeader header = DataFile::open(path).header();
+    header.createdMs = row.createdMs;
+    const HeaderBytes bytes = encodeHeader(header);
+    std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()), bytes.size());
 
     const Result result = inspect({"--json", path});
     EXPECT_EQ(result.status, 0) << result.err;
@@ -172,18 +182,21 @@ TEST_P(FreshFile, IsReportedAsJson)
     EXPECT_EQ(file["capacity"], jsonLiteral(std::to_string(row.bars)));
     EXPECT_EQ(file["bars"], jsonLiteral("0"));
     EXPECT_EQ(file["state"], jsonString(row.closed ? "closed" : "open"));
+    EXPECT_EQ(file["created"], jsonString(row.created));
     EXPECT_EQ(file.count("error"), 0u) << result.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Inspect, FreshFile,
-                         ::testing::Values(FreshFileRow{"made and closed", 10, true},
-                                           FreshFileRow{"still open, no bars", 0, false}),
+                         ::testing::Values(FreshFileRow{"made and closed", 10, true, 1796623262345,
+                                                        "2026-12-07T06:01:02.345Z"},
+                                           FreshFileRow{"still open, no bars, made before 1970", 0,
+                                                        false, -1, "1969-12-31T23:59:59.999Z"}),
                          RowName());
 
 TEST_F(InspectTest, ReportsDamagedAndMissingFilesAndFolders)
 {
     DataFileStore store(folder.path());
-    create(store, 1, 10);
+    store.createFile(1, 10);
     const auto good = *store.filePath(1);
     const auto cut = folder.path() / "cut.qdf";
     const std::string bytes = contents(good);
@@ -211,8 +224,8 @@ TEST_F(InspectTest, ReportsDamagedAndMissingFilesAndFolders)
 TEST_F(InspectTest, PrintsHeadersAsText)
 {
     DataFileStore store(folder.path());
-    create(store, 12, 250);
-    close(store, 12);
+    store.createFile(12, 250);
+    store.closeFile(12);
     const std::string path = text(*store.filePath(12));
 
     const Result result = inspect({path});

@@ -66,12 +66,12 @@ template <typename Action> std::string errorOf(Action action)
 
 void create(DataFileStore &store, std::int32_t number, std::int32_t bars)
 {
-    store.CreateDataFile(number, bars);
+    store.createFile(number, bars);
 }
 
 void close(DataFileStore &store, std::int32_t number)
 {
-    store.CloseDataFile(number);
+    store.closeFile(number);
 }
 
 // A temporary file made the way the store makes one, given by its full path.

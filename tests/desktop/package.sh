@@ -64,9 +64,9 @@ for needed in libqt6widgets6 libc6 qt6-qpa-plugins; do depends_on "$programs" $n
 depends_on "$programs" libquelm-datafile1 "$version"
 for needed in libc6 libstdc++6; do depends_on "$library" $needed; done
 depends_on "$dev" libquelm-datafile1 "$version"
-# grep -q reads from a here-string, not a pipe: with pipefail, a grep that stops at its first
-# match would fail the pipe through the writer's SIGPIPE.
-grep -q quelm-import <<<"$(field "$programs" Description)" || fail "quelm's description does not name quelm-import"
+# Through a here-string: with pipefail, grep -q leaving early would fail the pipe.
+grep -q quelm-import <<<"$(field "$programs" Description)" ||
+  fail "quelm's description does not name quelm-import"
 shlibs=$(dpkg-deb --ctrl-tarfile "$library" | tar -xO ./shlibs 2>/dev/null || true)
 [ "$shlibs" = "libquelm-datafile 1 libquelm-datafile1 (>= $version)" ] ||
   fail "libquelm-datafile1 declares no shlibs for libquelm-datafile.so.1"

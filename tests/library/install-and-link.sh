@@ -34,15 +34,15 @@ done
 soname=$(objdump -p "$libdir/libquelm-datafile.so.1.0.0" | awk '$1 == "SONAME" { print $2 }')
 [ "$soname" = libquelm-datafile.so.1 ] || fail "SONAME is '$soname'"
 
-# The API and the message texts are exported; the format's encoding, the file locks and the
-# system's implementation of the seam are not.
+# The API and the message texts are exported; the format's encoding and the system's
+# implementation of the seam are not.
 symbols=$(nm -DC --defined-only "$libdir/libquelm-datafile.so.1.0.0")
 for public in 'quelm::DataFileStore::CreateDataFile' 'quelm::DataFile::open' \
   'quelm::DataFile::appendBars' 'quelm::systemFileCalls()' \
   'typeinfo for quelm::DataFileError'; do
   grep -qF "$public" <<<"$symbols" || fail "the library does not export $public"
 done
-for internal in encodeHeader decodeHeader crc32 lockFile tryLockFile PosixFileSystemCalls \
+for internal in encodeHeader decodeHeader crc32 PosixFileSystemCalls \
   WindowsFileSystemCalls; do
   if grep -q "$internal" <<<"$symbols"; then
     grep "$internal" <<<"$symbols" >&2

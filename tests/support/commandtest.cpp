@@ -13,13 +13,11 @@ std::filesystem::path makeDataFile(const std::filesystem::path &root, std::int32
 {
     static std::atomic<int> made{0};
     quelm::DataFileStore store(root / std::to_string(made++));
-    std::int32_t number = 1;
-    store.CreateDataFile(number, capacity);
-    const std::filesystem::path path = *store.filePath(1);
+    const std::filesystem::path path = store.createFile(1, capacity);
     if (!bars.empty()) {
         quelm::DataFile::open(path, quelm::DataFile::Mode::ReadWrite).appendBars(bars);
     }
-    store.CloseDataFile(number);
+    store.closeFile(1);
     return path;
 }
 

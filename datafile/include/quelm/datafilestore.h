@@ -17,7 +17,7 @@ namespace quelm {
 // "2026-12-07 06-01-02" (" (002)" and up appended when two runs start in the same second).
 // Files are made and reopened through the run folder the store holds, never by its path, and
 // closed in between, so that a run holds the same few handles however many files it makes.
-// CreateDataFile and CloseDataFile return 0; failures are thrown as DataFileError.
+// Failures are thrown as DataFileError.
 // One thread at a time; several stores, in one process or several, may share a root.
 class QUELM_DATAFILE_EXPORT DataFileStore final : public DataFileComponent
 {
@@ -36,11 +36,16 @@ public:
     DataFileStore(const DataFileStore &) = delete;
     DataFileStore &operator=(const DataFileStore &) = delete;
 
-    // Makes file `fileNumber` (1 to 9999, once per run) with room for `barCount` bars (0 or
-    // more). Makes the run folder on the first call.
+    // Makes file `number` (1 to 9999, once per run) with room for `bars` bars (0 or more) and
+    // returns its path. Makes the run folder on the first call.
+    std::filesystem::path createFile(std::int32_t number, std::int32_t bars);
+    // Marks file `number` closed cleanly and flushes it, once its header shows it is the file
+    // this run made. Does nothing for a number this store made no file of or closed.
+    void closeFile(std::int32_t number);
+
+    // The window's calling shape (DataFileComponent): createFile and closeFile with the
+    // caller's own variables, which they leave as they are; both return 0.
     std::int32_t CreateDataFile(std::int32_t &fileNumber, std::int32_t &barCount) override;
-    // Marks file `fileNumber` closed cleanly and flushes it, once its header shows it is the
-    // file this run made. Does nothing for a number this store made no file of or closed.
     std::int32_t CloseDataFile(std::int32_t &fileNumber) override;
 
     // The name a file of that number gets in its run folder, e.g. "0003.qdf".

@@ -4,9 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace quelm {
 
@@ -25,13 +27,13 @@ constexpr std::uint32_t windowsErrorCode(int error)
     return static_cast<std::uint32_t>(-error);
 }
 
-// The few system calls the data file code makes, behind one interface so that tests can make
-// any of them fail. Calls that make, name or remove a data file take the handle of its folder
-// and a name in it, so that a folder swapped for another under the same path changes nothing;
-// on Windows, where the held folder cannot be renamed, they go by the path it was opened by. Every
-// call returns 0 on success or an errno value; on Windows, errors are
-// mapped to the errno that says the same, and the others kept as fromWindowsError(code).
-// platform_posix.cpp and platform_windows.cpp implement it.
+// The few system calls the data file code and its commands make (files, folders, locks, the
+// standard streams and the clock), behind one interface so that tests can make any of them fail.
+// Calls that make, name or remove a data file take the handle of its folder and a name in it, so
+// that a folder swapped for another under the same path changes nothing; on Windows, where the held
+// folder cannot be renamed, they go by the path it was opened by. Every call returns 0 on success
+// or an errno value; on Windows, errors are mapped to the errno that says the same, and the others
+// kept as fromWindowsError(code). platform_posix.cpp and platform_windows.cpp implement it.
 class QUELM_DATAFILE_EXPORT FileSystemCalls
 {
 public:
@@ -100,6 +102,48 @@ public:
     // file system does not tell (it reports no size at all, as ramfs does).
     virtual int freeSpace(const std::filesystem::path &path,
                           std::optional<std::uint64_t> &bytes) = 0;
+
+    // Takes the writers' lock on a whole open file, an advisory lock that every writer of a data
+    // file takes so that header updates never cross. Waits while another handle holds it, or
+    // without `wait` gives EWOULDBLOCK. It goes with the handle: closing it lets go.
+    virtual int lockFile(Handle file, bool wait) = 0;
+
+    // What stands at a path: nothing, a folder, a symbolic link (never one when following
+    // links) or anything else.
+    enum class PathKind
+    {
+        None,
+        Folder,
+        Link,
+        Other
+    };
+    // What stands at `path`, with `followLinks` what a symbolic link there leads to; None (and
+    // 0) when nothing does, ELOOP when the links loop.
+    virtual int pathKind(const std::filesystem::path &path, bool followLinks, PathKind &kind) = 0;
+    // The target that the symbolic link at `path` names, as it is written in the link.
+    virtual int readLink(const std::filesystem::path &path, std::filesystem::path &target) = 0;
+    // The names in the folder at `path`, all of them or an error.
+    virtual int listDirectory(const std::filesystem::path &path,
+                              std::vector<std::filesystem::path> &names) = 0;
+
+    enum class StandardStream
+    {
+        Input,
+        Output
+    };
+    // The process's standard input or output, as raw bytes; the process owns it: never close it.
+    virtual Handle standardHandle(StandardStream stream) = 0;
+    // Reads at most `size` bytes where the file (or pipe, or terminal) stands, into `data`;
+    // `got` is 0 only at its end.
+    virtual int readSome(Handle file, void *data, std::size_t size, std::size_t &got) = 0;
+    // Writes all `size` bytes where the file (or pipe, or terminal) stands; EPIPE when the reader
+    // of a pipe has gone.
+    virtual int writeAll(Handle file, const void *data, std::size_t size) = 0;
+
+    // The time now, in milliseconds since 1970-01-01 00:00:00 UTC.
+    virtual std::int64_t currentTime() = 0;
+    // The date and time on the system's local clock at `time` (seconds since the epoch).
+    virtual int localTime(std::time_t time, std::tm &local) = 0;
 };
 
 // The running system's implementation.

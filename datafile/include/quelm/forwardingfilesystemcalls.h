@@ -79,6 +79,37 @@ public:
     {
         return m_target.freeSpace(path, bytes);
     }
+    int lockFile(Handle file, bool wait) override { return m_target.lockFile(file, wait); }
+    int pathKind(const std::filesystem::path &path, bool followLinks, PathKind &kind) override
+    {
+        return m_target.pathKind(path, followLinks, kind);
+    }
+    int readLink(const std::filesystem::path &path, std::filesystem::path &target) override
+    {
+        return m_target.readLink(path, target);
+    }
+    int listDirectory(const std::filesystem::path &path,
+                      std::vector<std::filesystem::path> &names) override
+    {
+        return m_target.listDirectory(path, names);
+    }
+    Handle standardHandle(StandardStream stream) override
+    {
+        return m_target.standardHandle(stream);
+    }
+    int readSome(Handle file, void *data, std::size_t size, std::size_t &got) override
+    {
+        return m_target.readSome(file, data, size, got);
+    }
+    int writeAll(Handle file, const void *data, std::size_t size) override
+    {
+        return m_target.writeAll(file, data, size);
+    }
+    std::int64_t currentTime() override { return m_target.currentTime(); }
+    int localTime(std::time_t time, std::tm &local) override
+    {
+        return m_target.localTime(time, local);
+    }
 
 protected:
     FileSystemCalls &target() { return m_target; }

@@ -4,7 +4,6 @@
 #include <quelm/datafileerror.h>
 #include <quelm/datafilestore.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <vector>
@@ -16,10 +15,7 @@ int main(int argc, char *argv[])
                  : std::filesystem::temp_directory_path() / "quelm-example";
     try {
         quelm::DataFileStore store(root); // each run makes a new folder under root
-        std::int32_t number = 1;
-        std::int32_t room = 3;
-        store.CreateDataFile(number, room);
-        const std::filesystem::path path = *store.filePath(number);
+        const std::filesystem::path path = store.createFile(1, 3); // file 1, room for 3 bars
         {
             auto file = quelm::DataFile::open(path, quelm::DataFile::Mode::ReadWrite);
             const std::vector<quelm::Bar> bars = {
@@ -29,7 +25,7 @@ int main(int argc, char *argv[])
             file.appendBars(bars);
             file.flush();
         }
-        store.CloseDataFile(number);
+        store.closeFile(1);
 
         const auto file = quelm::DataFile::open(path);
         std::cout << path.filename().string() << ": " << file.header().barsWritten << " of "
