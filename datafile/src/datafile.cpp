@@ -1,3 +1,6 @@
+#include <quelm/datafile.h>
+
+#include <quelm/datafileerror.h>
 #include "encoding.h"
 #include "errortext.h"
 #include "filelock.h"
@@ -6,8 +9,6 @@
 #include <bit>
 #include <cerrno>
 #include <cstddef>
-#include <quelm/datafile.h>
-#include <quelm/datafileerror.h>
 
 namespace quelm {
 

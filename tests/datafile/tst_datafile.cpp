@@ -1,3 +1,5 @@
+#include <quelm/datafile.h>
+#include <quelm/forwardingfilesystemcalls.h>
 #include "encoding.h"
 #include "testsupport.h"
 
@@ -6,8 +8,6 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
-#include <quelm/datafile.h>
-#include <quelm/forwardingfilesystemcalls.h>
 
 using namespace quelm;
 using namespace testsupport;

@@ -1,3 +1,4 @@
+#include <quelm/datafile.h>
 #include "runprogram.h"
 #include "testsupport.h"
 
@@ -13,6 +14,9 @@ struct FreshFileRow : Row
 {
     std::int32_t bars;
     bool closed;
+    std::uint64_t appended;              // bars added, bar i at minute i of 1970 (bar 0 at 0)
+    std::optional<std::uint64_t> zeroed; // a record then made all zero bytes
+    bool verify;
 };
 
 class FreshFile : public FolderTestWithRows<FreshFileRow>
@@ -155,13 +159,22 @@ TEST_P(FreshFile, IsReportedAsJson)
     const FreshFileRow &row = GetParam();
     DataFileStore store(folder.path());
     create(store, 7, row.bars);
+    const std::filesystem::path made = *store.filePath(7);
+    for (std::uint64_t i = 0; i < row.appended; ++i) {
+        DataFile::open(made, DataFile::Mode::ReadWrite)
+            .appendBar({std::int64_t(i) * 60000, 1.5, 2, 1, 1.5, 0});
+    }
     if (row.closed) {
         close(store, 7);
     }
-    const std::string path = text(*store.filePath(7));
+    if (row.zeroed) {
+        write(made, contents(made).replace(64 + 48 * *row.zeroed, 48, std::string(48, '\0')));
+    }
+    const std::string path = text(made);
 
-    const Result result = inspect({"--json", path});
-    EXPECT_EQ(result.status, 0) << result.err;
+    const Result result = inspect(row.verify ? std::vector<std::string>{"--json", "--verify", path}
+                                             : std::vector<std::string>{"--json", path});
+    EXPECT_EQ(result.status, row.verify && row.zeroed ? 1 : 0) << result.err;
     EXPECT_EQ(result.err, "");
     const auto lines = jsonLines(result.out);
     ASSERT_EQ(lines.size(), 1u) << result.out;
@@ -170,15 +183,26 @@ TEST_P(FreshFile, IsReportedAsJson)
     EXPECT_EQ(file["valid"], jsonLiteral("true"));
     EXPECT_EQ(file["number"], jsonLiteral("7"));
     EXPECT_EQ(file["capacity"], jsonLiteral(std::to_string(row.bars)));
-    EXPECT_EQ(file["bars"], jsonLiteral("0"));
+    EXPECT_EQ(file["bars"], jsonLiteral(std::to_string(row.appended)));
     EXPECT_EQ(file["state"], jsonString(row.closed ? "closed" : "open"));
     EXPECT_EQ(file.count("error"), 0u) << result.out;
+    EXPECT_EQ(file.count("zero_record"), row.verify ? 1u : 0u) << result.out;
+    if (row.verify) {
+        EXPECT_EQ(file["zero_record"],
+                  jsonLiteral(row.zeroed ? std::to_string(*row.zeroed) : "null"));
+        EXPECT_EQ(file["sound_bars"],
+                  jsonLiteral(std::to_string(row.zeroed.value_or(row.appended))));
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Inspect, FreshFile,
-                         ::testing::Values(FreshFileRow{"made and closed", 10, true},
-                                           FreshFileRow{"still open, no bars", 0, false}),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(
+    Inspect, FreshFile,
+    ::testing::Values(FreshFileRow{"made, filled and closed, verified", 10, true, 3, std::nullopt,
+                                   true},
+                      FreshFileRow{"still open, no bars", 0, false, 0, std::nullopt, false},
+                      FreshFileRow{"a zero record, not verified", 10, false, 4, 2, false},
+                      FreshFileRow{"a zero record, verified", 10, true, 4, 2, true}),
+    RowName());
 
 TEST_F(InspectTest, ReportsDamagedAndMissingFiles)
 {
@@ -237,7 +261,8 @@ TEST_P(Usage, IsExplained)
     const Result result = inspect(GetParam().arguments);
     EXPECT_EQ(result.status, GetParam().exitCode);
     const std::string shown = result.out + result.err;
-    EXPECT_NE(shown.find("Usage: quelm-inspect [--json] FILE..."), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Usage: quelm-inspect [--json] [--verify] FILE..."), std::string::npos)
+        << shown;
 }
 
 INSTANTIATE_TEST_SUITE_P(Inspect, Usage,

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <cstdint>
-#include <filesystem>
-#include <quelm/datafile_export.h>
 #include <quelm/datafileformat.h>
 #include <quelm/filesystemcalls.h>
+#include <quelm/datafile_export.h>
+
+#include <cstdint>
+#include <filesystem>
 #include <span>
 #include <vector>
 
