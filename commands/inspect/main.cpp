@@ -184,8 +184,8 @@ std::string textReport(const Report &report)
     std::string verified;
     if (report.zeroRecord) {
         verified = "  verified      record " + std::to_string(*report.zeroRecord) +
-                   " (counting from 0) is all zero bytes, likely the end of the sound bars: " +
-                   std::to_string(*report.zeroRecord) + " come before it\n";
+                   " is all zero bytes: the sound bars likely end there, " +
+                   std::to_string(*report.zeroRecord) + " before it\n";
     } else if (report.verified) {
         verified = "  verified      no counted record is all zero bytes\n";
     }
