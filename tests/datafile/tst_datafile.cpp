@@ -236,12 +236,11 @@ TEST_P(FailedAppend, CountsNothingAndTheNextAppendTakesItsPlace)
 
     calls.fail(row.call, EIO);
     int error = 0;
-    EXPECT_EQ(errorOf(
-                  [&] {
-                      file.appendBar(sample[0]);
-                      file.flush();
-                  },
-                  &error),
+    const auto appendAndFlush = [&] {
+        file.appendBar(sample[0]);
+        file.flush();
+    };
+    EXPECT_EQ(errorOf(appendAndFlush, &error),
               "Cannot " + row.what + " in data file 3 at " + text(path) +
                   ": the disk reported an input/output error" + row.after + ".");
     EXPECT_EQ(error, EIO);
