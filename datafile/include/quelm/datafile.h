@@ -15,7 +15,8 @@ namespace quelm {
 // magic, version, sizes, checksum, and the capacity against the real file size, so that a
 // damaged, cut-short or foreign file gives a DataFileError instead of a bad read.
 // Appended bars are counted in the header on disk only by flush(), after their records reached
-// the disk, so that a power cut never leaves a count that covers a record not there.
+// the disk, so that a power cut never leaves a count that covers a record not there; a program
+// killed before then leaves them uncounted.
 // Move-only; it owns the open file. When it goes (or is assigned over) with bars appended since
 // the last flush, it counts them on disk as flush() does, but without the closing flush and
 // silently: a failure leaves them uncounted.
