@@ -89,12 +89,10 @@ class CountOrderCalls final : public ForwardingFileSystemCalls
 public:
     std::uint64_t written = format::headerSize; // where the records written so far end
     std::uint64_t flushed = format::headerSize; // where those flushed end
-    int countsWritten = 0;
 
     int writeAt(Handle file, std::uint64_t offset, const void *data, std::size_t size) override
     {
         if (offset == 0) {
-            ++countsWritten;
             const auto count =
                 at<std::uint64_t>(std::string(static_cast<const char *>(data), size), 32);
             EXPECT_LE(fileSizeFor(count), flushed)
@@ -205,11 +203,9 @@ TEST_F(DataFileTest, NoCountIsWrittenBeforeItsRecordsAreFlushed)
     DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite, calls);
     file.appendBar(sample[0]);
     file.appendBars(std::span(sample).subspan(1, 1));
-    EXPECT_EQ(calls.countsWritten, 0);
     file.flush();
     file.appendBar(sample[2]);
     file = DataFile::open(path); // the file assigned over counts its last bar as it goes
-    EXPECT_EQ(calls.countsWritten, 2);
     EXPECT_EQ(DataFile::open(path).header().barsWritten, 3u);
 }
 
@@ -236,11 +232,7 @@ TEST_P(FailedAppend, CountsNothingAndTheNextAppendTakesItsPlace)
 
     calls.fail(row.call, EIO);
     int error = 0;
-    const auto appendAndFlush = [&] {
-        file.appendBar(sample[0]);
-        file.flush();
-    };
-    EXPECT_EQ(errorOf(appendAndFlush, &error),
+    EXPECT_EQ(errorOf([&] { file.appendBar(sample[0]), file.flush(); }, &error),
               "Cannot " + row.what + " in data file 3 at " + text(path) +
                   ": the disk reported an input/output error" + row.after + ".");
     EXPECT_EQ(error, EIO);
