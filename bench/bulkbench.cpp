@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <span>
 #include <fcntl.h>
 #include <string>
 #include <sys/mman.h>
@@ -18,6 +20,7 @@ namespace quelm::bench {
 namespace {
 
 constexpr std::int32_t bulkBars = 10'000'000;
+constexpr std::int32_t singleBars = 10'000;
 constexpr std::size_t recordBytes = std::size_t{48} * bulkBars;
 constexpr std::uint64_t recordsAt = 64;
 
@@ -60,58 +63,120 @@ const std::vector<Bar> &barsToWrite()
     return bars;
 }
 
-// A data file of the store with room for bulkBars, in a folder of its own under `base`.
-std::filesystem::path madeFile(const std::filesystem::path &base)
+// A data file of the store with room for `capacity` bars, in a folder of its own under `base`.
+std::filesystem::path madeFile(const std::filesystem::path &base, std::int32_t capacity = bulkBars)
 {
     DataFileStore store(base);
-    const std::filesystem::path path = store.createFile(1, bulkBars);
+    const std::filesystem::path path = store.createFile(1, capacity);
     store.closeFile(1);
     return path;
 }
 
-void append(benchmark::State &state, const Place &place)
+// Opens a file the store made as DataFile::open does, reading its header, so that the header's
+// page is then in memory for both ways.
+int openMade(const std::filesystem::path &path)
+{
+    const int file = openFile(path, O_RDWR);
+    char header[64];
+    if (::pread(file, header, sizeof header, 0) != sizeof header) {
+        fail("pread", EIO);
+    }
+    return file;
+}
+
+void writeAll(int file, const void *data, std::size_t size, std::uint64_t offset)
+{
+    const char *bytes = static_cast<const char *>(data);
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t wrote =
+            ::pwrite(file, bytes + done, size - done, static_cast<off_t>(offset + done));
+        if (wrote < 0) {
+            fail("pwrite", errno);
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+}
+
+void syncData(int file)
+{
+    if (::fdatasync(file) != 0) {
+        fail("fdatasync", errno);
+    }
+}
+
+// Ours and the bare calls, each into a new file the store made (how the file was made and
+// flushed changes how fast the file system takes writes into it), with or without a flush.
+void compareAppends(benchmark::State &state, const Place &place, std::int32_t capacity,
+                    const std::function<void(DataFile &)> &ours, const std::string &counter,
+                    const std::function<void(int)> &bare)
 {
     testsupport::TempFolder scratch(place.folder, /*settled=*/true);
-    const std::vector<Bar> &bars = barsToWrite();
     int made = 0;
-    const Way ours{"", [&] {
-                       const auto base = scratch.path() / ("ours" + std::to_string(made++));
-                       double seconds = 0;
-                       {
-                           DataFile file =
-                               DataFile::open(madeFile(base), DataFile::Mode::ReadWrite);
-                           seconds = timed([&] { file.appendBars(bars); });
-                       }
-                       std::filesystem::remove_all(base);
-                       return seconds;
-                   }};
-    // Into a file the store made as well: how the file was made and flushed changes how fast
-    // the file system takes writes into it.
-    const Way bare{"pwrite_us", [&] {
-                       const auto base = scratch.path() / ("bare" + std::to_string(made++));
-                       const int file = openFile(madeFile(base), O_RDWR);
-                       // As DataFile::open does: the header's page is then in memory for both.
-                       char header[64];
-                       if (::pread(file, header, sizeof header, 0) != sizeof header) {
-                           fail("pread", EIO);
-                       }
-                       const double seconds = timed([&] {
-                           const char *bytes = reinterpret_cast<const char *>(bars.data());
-                           for (std::size_t done = 0; done < recordBytes;) {
-                               const ssize_t wrote =
-                                   ::pwrite(file, bytes + done, recordBytes - done,
-                                            static_cast<off_t>(recordsAt + done));
-                               if (wrote < 0) {
-                                   fail("pwrite", errno);
-                               }
-                               done += static_cast<std::size_t>(wrote);
-                           }
-                       });
-                       ::close(file);
-                       std::filesystem::remove_all(base);
-                       return seconds;
-                   }};
-    compareWays(state, {ours, bare});
+    const Way ourWay{"", [&] {
+                         const auto base = scratch.path() / ("ours" + std::to_string(made++));
+                         double seconds = 0;
+                         {
+                             DataFile file = DataFile::open(madeFile(base, capacity),
+                                                            DataFile::Mode::ReadWrite);
+                             seconds = timed([&] { ours(file); });
+                         }
+                         std::filesystem::remove_all(base);
+                         return seconds;
+                     }};
+    const Way bareWay{counter, [&] {
+                          const auto base = scratch.path() / ("bare" + std::to_string(made++));
+                          const int file = openMade(madeFile(base, capacity));
+                          const double seconds = timed([&] { bare(file); });
+                          ::close(file);
+                          std::filesystem::remove_all(base);
+                          return seconds;
+                      }};
+    compareWays(state, {ourWay, bareWay});
+}
+
+void append(benchmark::State &state, const Place &place)
+{
+    const std::vector<Bar> &bars = barsToWrite();
+    compareAppends(
+        state, place, bulkBars, [&](DataFile &file) { file.appendBars(bars); }, "pwrite_us",
+        [&](int file) { writeAll(file, bars.data(), recordBytes, recordsAt); });
+}
+
+void appendFlushed(benchmark::State &state, const Place &place)
+{
+    const std::vector<Bar> &bars = barsToWrite();
+    compareAppends(
+        state, place, bulkBars,
+        [&](DataFile &file) {
+            file.appendBars(bars);
+            file.flush();
+        },
+        "pwrite_fdatasync_us",
+        [&](int file) {
+            writeAll(file, bars.data(), recordBytes, recordsAt);
+            syncData(file);
+        });
+}
+
+// 10^4 bars one call a bar, then one flush.
+void singleAppends(benchmark::State &state, const Place &place)
+{
+    const std::span<const Bar> bars = std::span(barsToWrite()).first(singleBars);
+    compareAppends(
+        state, place, singleBars,
+        [&](DataFile &file) {
+            for (const Bar &bar : bars) {
+                file.appendBar(bar);
+            }
+            file.flush();
+        },
+        "pwrite_fdatasync_us",
+        [&](int file) {
+            for (std::size_t i = 0; i < bars.size(); ++i) {
+                writeAll(file, &bars[i], sizeof(Bar), recordsAt + i * sizeof(Bar));
+            }
+            syncData(file);
+        });
 }
 
 void read(benchmark::State &state, const Place &place)
@@ -169,6 +234,15 @@ void registerBulk(const std::vector<Place> &places)
             ->UseManualTime()
             ->Iterations(4)
             ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("bulk_append_flushed/" + place.name).c_str(), appendFlushed,
+                                     place)
+            ->UseManualTime()
+            ->Iterations(4)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("single_appends/" + place.name).c_str(), singleAppends, place)
+            ->UseManualTime()
+            ->Iterations(10)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("bulk_read/" + place.name).c_str(), read, place)
             ->UseManualTime()
             ->Iterations(3)
@@ -180,7 +254,8 @@ void printBulkFigures(const FigureReporter &results, const std::vector<Place> &p
                       GoalTally &tally, std::ostream &out)
 {
     out << "Bulk bars: 10^7 bars (480 MB) in one call into or from a file the store made, warm "
-           "page cache, no flush, against bare calls on the same kind of file\n";
+           "page cache, against bare calls on the same kind of file; without a flush unless "
+           "said, and 10^4 bars one call a bar\n";
     for (const Place &place : places) {
         const std::string append = "bulk_append/" + place.name;
         const std::string read = "bulk_read/" + place.name;
@@ -193,6 +268,27 @@ void printBulkFigures(const FigureReporter &results, const std::vector<Place> &p
                 << format("%.1f ms", *pwrite / 1e3)
                 << "; appendBars / pwrite = " << format("%.2f", *toPwrite) << " "
                 << tally.check(GoalId::bulkAppend, *toPwrite) << "\n";
+        }
+        const std::string flushed = "bulk_append_flushed/" + place.name;
+        const auto oursFlushed = results.medianNs(flushed);
+        const auto bareFlushed = results.counter(flushed, "pwrite_fdatasync_us");
+        const auto toBareFlushed = results.medianRatio(flushed, "pwrite_fdatasync_us");
+        if (oursFlushed && bareFlushed && toBareFlushed) {
+            out << "  " << place.name << " (" << fileSystemName(place.folder)
+                << "): appendBars + flush " << format("%.1f ms", *oursFlushed / 1e6)
+                << ", pwrite + fdatasync " << format("%.1f ms", *bareFlushed / 1e3)
+                << "; ratio = " << format("%.2f", *toBareFlushed) << " "
+                << tally.check(GoalId::bulkAppendFlushed, *toBareFlushed) << "\n";
+        }
+        const std::string single = "single_appends/" + place.name;
+        const auto oursSingle = results.medianNs(single);
+        const auto bareSingle = results.counter(single, "pwrite_fdatasync_us");
+        const auto toBareSingle = results.medianRatio(single, "pwrite_fdatasync_us");
+        if (oursSingle && bareSingle && toBareSingle) {
+            out << "  " << place.name << " (" << fileSystemName(place.folder)
+                << "): 10^4 appendBar + one flush " << format("%.2f ms", *oursSingle / 1e6)
+                << ", 10^4 pwrite + one fdatasync " << format("%.2f ms", *bareSingle / 1e3)
+                << "; ratio = " << format("%.2f", *toBareSingle) << "\n";
         }
         const auto reading = results.medianNs(read);
         const auto pread = results.counter(read, "pread_us");

@@ -5,7 +5,7 @@
 
 namespace quelm::bench {
 
-const std::array<Goal, 9> goals = {{
+const std::array<Goal, 10> goals = {{
     {GoalId::creationBySize, 1,
      "create + close at n=10^7 / at n=10, where space is reserved "
      "without writing it",
@@ -18,6 +18,8 @@ const std::array<Goal, 9> goals = {{
     {GoalId::conversionTime, 5, "one text to 32-bit integer conversion", 1, false, "us"},
     {GoalId::bulkAppend, 6, "appendBars of 10^7 bars / bare pwrite of the same bytes", 1.2, true,
      ""},
+    {GoalId::bulkAppendFlushed, 6,
+     "appendBars + flush of 10^7 bars / bare pwrite + fdatasync of the same bytes", 1.2, true, ""},
     {GoalId::bulkRead, 6, "readBars of 10^7 bars / bare pread of the same bytes", 1.2, true, ""},
     {GoalId::chartAgainstRead, 7, "a chart of 10^7 bars at 1200 px / readBars of the same bars",
      1.5, true, ""},

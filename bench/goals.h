@@ -19,6 +19,7 @@ enum class GoalId
     runMemoryGrowth,
     conversionTime,
     bulkAppend,
+    bulkAppendFlushed,
     bulkRead,
     chartAgainstRead,
 };
@@ -33,7 +34,7 @@ struct Goal
     std::string_view unit; // of the value and the limit; empty for a ratio
 };
 
-extern const std::array<Goal, 9> goals;
+extern const std::array<Goal, 10> goals;
 
 const Goal &goal(GoalId id);
 bool holds(const Goal &goal, double value);

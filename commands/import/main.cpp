@@ -241,8 +241,10 @@ int importBars(const quelm::import::Options &options)
     }
 
     std::uint64_t added = 0;
+    std::uint64_t countedBefore = 0;
     try {
         quelm::DataFile target = openLocked(path, file);
+        countedBefore = target.header().barsWritten;
         // Another writer may have added bars since the check: the first bar must still
         // follow the file's last one, and all must still fit.
         const std::uint64_t room = target.header().capacity - target.header().barsWritten;
@@ -273,6 +275,14 @@ int importBars(const quelm::import::Options &options)
         target.flush();
     } catch (const quelm::DataFileError &error) {
         progress.clear();
+        // The bars appended before the failure are counted as the file goes, unless flushing
+        // them failed: the file itself says how many stayed.
+        try {
+            added =
+                added > 0 ? quelm::DataFile::open(path).header().barsWritten - countedBefore : 0;
+        } catch (const quelm::DataFileError &) {
+            added = 0;
+        }
         if (added > 0) {
             return fail(std::string(error.what()) + " The first " + std::to_string(added) +
                         " bars were added.");

@@ -1,5 +1,6 @@
 // quelm-inspect: prints the header of each data file named on the command line and whether the
-// file is valid and was closed cleanly; exits 1 when any file is damaged or cannot be read.
+// file is valid and was closed cleanly, and with --verify where its counted bars likely stop
+// being sound; exits 1 when any file is damaged or cannot be read.
 
 #include <quelm/datafile.h>
 #include <quelm/datafileerror.h>
@@ -10,7 +11,11 @@
 #include "textescape.h"
 #include "bartext.h"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -23,7 +28,7 @@ namespace {
 using namespace quelm::inspect;
 
 const char *const usage =
-    "Usage: quelm-inspect [--json] FILE...\n"
+    "Usage: quelm-inspect [--json] [--verify] FILE...\n"
     "\n"
     "Prints the header of each Quelm data file (.qdf) and whether it is valid and was\n"
     "closed cleanly. A file whose writer was killed is valid but not closed cleanly.\n"
@@ -33,23 +38,60 @@ const char *const usage =
     "           capacity, bars, state (\"open\" or \"closed\"), created and, for a file\n"
     "           that is not valid, error (number, capacity, bars, state and created are\n"
     "           then null); file_bytes, the name's bytes in hex, when the name is not UTF-8\n"
+    "  --verify also reads every counted bar and reports the first record made only of\n"
+    "           zero bytes, the likely end of the sound bars (a power cut while an older\n"
+    "           Quelm wrote the file can leave such records counted); such a file counts\n"
+    "           as damaged. JSON gets zero_record (its number, null when there is none)\n"
+    "           and sound_bars (the bars before it)\n"
     "  --help   shows this text\n"
     "\n"
     "In names and messages, control characters and bytes that are not UTF-8 are shown\n"
     "as \\xHH.\n"
     "\n"
-    "Exit status: 0 when every file is valid, 1 when any is damaged or cannot be read,\n"
+    "Exit status: 0 when every file is valid, 1 when any is damaged (with --verify, also\n"
+    "when a counted record is all zero bytes) or cannot be read,\n"
     "2 when the command line is wrong, 3 when the output cannot be written.\n";
 
 constexpr int outputFailedStatus = 3;
 
-// One file's outcome: its header when it is valid, otherwise why it is not.
+// One file's outcome: its header when it is valid, otherwise why it is not; when verified,
+// the first counted record made only of zero bytes, if any.
 struct Report
 {
     std::string name;
     std::optional<quelm::DataFileHeader> header;
     std::string error;
+    bool verified = false;
+    std::optional<std::uint64_t> zeroRecord;
+
+    bool damaged() const { return !header || zeroRecord; }
 };
+
+bool allZeroBytes(const quelm::Bar &bar)
+{
+    return bar.timeMs == 0 &&
+           std::ranges::all_of(
+               std::array{bar.open, bar.high, bar.low, bar.close, bar.volume},
+               [](double value) { return std::bit_cast<std::uint64_t>(value) == 0; });
+}
+
+// The first counted record made only of zero bytes, read in chunks. No market bar is at time 0
+// with every price 0: such a record is reserved space that a count covers although its bar
+// never reached the disk, and the sound bars likely end before it.
+std::optional<std::uint64_t> firstZeroRecord(const quelm::DataFile &file)
+{
+    constexpr std::uint64_t chunk = 65536;
+    const std::uint64_t count = file.header().barsWritten;
+    std::vector<quelm::Bar> bars;
+    for (std::uint64_t first = 0; first < count; first += chunk) {
+        bars.resize(static_cast<std::size_t>(std::min(chunk, count - first)));
+        file.readBars(first, bars);
+        if (const auto zero = std::ranges::find_if(bars, allZeroBytes); zero != bars.end()) {
+            return first + static_cast<std::uint64_t>(zero - bars.begin());
+        }
+    }
+    return std::nullopt;
+}
 
 // A name as bytes for showing: the system's own bytes on POSIX, UTF-8 on Windows.
 std::string nameText(const std::filesystem::path &path)
@@ -67,9 +109,9 @@ std::string utcText(std::int64_t ms)
     return {text, quelm::bartext::writeTime(text, ms)};
 }
 
-Report reportOn(const std::filesystem::path &path)
+Report reportOn(const std::filesystem::path &path, bool verify)
 {
-    Report report{nameText(path), std::nullopt, {}};
+    Report report{nameText(path), std::nullopt, {}, verify, std::nullopt};
     const std::string cannotOpen = "Cannot open data file " + report.name + ": ";
     const OpenedFile opened = openForReading(path);
     if (!opened.notRegular.empty()) {
@@ -82,8 +124,10 @@ Report reportOn(const std::filesystem::path &path)
     }
     HandedOverFile calls(opened.handle);
     try {
-        report.header =
-            quelm::DataFile::open(path, quelm::DataFile::Mode::ReadOnly, calls).header();
+        const quelm::DataFile file =
+            quelm::DataFile::open(path, quelm::DataFile::Mode::ReadOnly, calls);
+        report.zeroRecord = verify ? firstZeroRecord(file) : std::nullopt;
+        report.header = file.header();
     } catch (const quelm::DataFileError &failure) {
         report.error = failure.what();
     } catch (const std::exception &failure) {
@@ -105,10 +149,19 @@ std::string jsonReport(const Report &report)
                 ",\"bars\":" + std::to_string(header->barsWritten) + ",\"state\":\"" +
                 (header->closedCleanly ? "closed" : "open") + "\",\"created\":\"" +
                 utcText(header->createdMs) + "\"";
+        if (report.verified) {
+            line += ",\"zero_record\":" +
+                    (report.zeroRecord ? std::to_string(*report.zeroRecord) : "null") +
+                    ",\"sound_bars\":" +
+                    std::to_string(report.zeroRecord.value_or(header->barsWritten));
+        }
     } else {
         line += ",\"valid\":false,\"number\":null,\"capacity\":null,\"bars\":null,"
-                "\"state\":null,\"created\":null,\"error\":" +
-                jsonString(report.error);
+                "\"state\":null,\"created\":null,";
+        if (report.verified) {
+            line += "\"zero_record\":null,\"sound_bars\":null,";
+        }
+        line += "\"error\":" + jsonString(report.error);
     }
     return line + "}\n";
 }
@@ -120,12 +173,20 @@ std::string textReport(const Report &report)
     if (!header) {
         return name + ": damaged\n  " + lineText(report.error) + "\n";
     }
+    std::string verified;
+    if (report.zeroRecord) {
+        verified = "  verified      record " + std::to_string(*report.zeroRecord) +
+                   " is all zero bytes: the sound bars likely end there, " +
+                   std::to_string(*report.zeroRecord) + " before it\n";
+    } else if (report.verified) {
+        verified = "  verified      no counted record is all zero bytes\n";
+    }
     return name + ": valid, " + (header->closedCleanly ? "closed cleanly" : "not closed cleanly") +
            "\n" + "  file number   " + std::to_string(header->fileNumber) + "\n" +
            "  capacity      " + std::to_string(header->capacity) + " bars\n" + "  bars written  " +
            std::to_string(header->barsWritten) + "\n" + "  created       " +
            utcText(header->createdMs) + "\n" + "  size          " +
-           quelm::sizeText(quelm::fileSizeFor(header->capacity)) + "\n";
+           quelm::sizeText(quelm::fileSizeFor(header->capacity)) + "\n" + verified;
 }
 
 // Writes `text` to standard output at once, so that what is reported reaches the reader
@@ -160,6 +221,7 @@ int outputFailed(int error)
 int quelm::tools::run(std::vector<Argument> arguments)
 {
     bool json = false;
+    bool verify = false;
     std::vector<std::filesystem::path> files;
     for (const Argument &argument : arguments) {
         const std::string text = nameText(argument.path);
@@ -169,6 +231,8 @@ int quelm::tools::run(std::vector<Argument> arguments)
         }
         if (text == "--json") {
             json = true;
+        } else if (text == "--verify") {
+            verify = true;
         } else if (text.starts_with("-") && text != "-") {
             std::fprintf(stderr, "quelm-inspect: unknown option %s\n\n%s", lineText(text).c_str(),
                          usage);
@@ -184,8 +248,8 @@ int quelm::tools::run(std::vector<Argument> arguments)
 
     bool anyDamaged = false;
     for (const std::filesystem::path &file : files) {
-        const Report report = reportOn(file);
-        anyDamaged = anyDamaged || !report.header;
+        const Report report = reportOn(file, verify);
+        anyDamaged = anyDamaged || report.damaged();
         if (const int error = writeOut(json ? jsonReport(report) : textReport(report))) {
             return outputFailed(error);
         }

@@ -88,8 +88,27 @@ DataFile DataFile::open(const std::filesystem::path &path, Mode mode, FileSystem
 DataFile::DataFile(FileSystemCalls &calls, std::filesystem::path path, FileHandle file, Mode mode,
                    const DataFileHeader &header)
     : m_calls(&calls), m_path(std::move(path)), m_file(std::move(file)), m_mode(mode),
-      m_header(header)
+      m_header(header), m_barsOnDisk(header.barsWritten)
 {
+}
+
+DataFile &DataFile::operator=(DataFile &&other) noexcept
+{
+    if (this != &other) {
+        countBeforeGoing();
+        m_calls = other.m_calls;
+        m_path = std::move(other.m_path);
+        m_file = std::move(other.m_file);
+        m_mode = other.m_mode;
+        m_header = other.m_header;
+        m_barsOnDisk = other.m_barsOnDisk;
+    }
+    return *this;
+}
+
+DataFile::~DataFile()
+{
+    countBeforeGoing();
 }
 
 Bar DataFile::readBar(std::uint64_t index) const
@@ -184,13 +203,7 @@ void DataFile::writeBars(const std::string &what, std::span<const Bar> bars)
     if (error != 0) {
         fail(what, reasonText(error), error);
     }
-    DataFileHeader updated = m_header;
-    updated.barsWritten += bars.size();
-    const HeaderBytes header = encodeHeader(updated);
-    if (const int headerError = m_calls->writeAt(m_file.get(), 0, header.data(), header.size())) {
-        fail(what, reasonText(headerError), headerError);
-    }
-    m_header = updated;
+    m_header.barsWritten += bars.size();
 }
 
 void DataFile::flush()
@@ -200,8 +213,43 @@ void DataFile::flush()
     if (m_mode == Mode::ReadOnly) {
         return;
     }
+    if (m_barsOnDisk != m_header.barsWritten) {
+        // The records reach the disk before the count that covers them is even written: the
+        // system may write the header's block first, at any moment, once it has it.
+        if (const int error = m_calls->syncData(m_file.get())) {
+            // A failed flush may have lost the records for good, so that flushing again could
+            // succeed without them: their bars are given up, and a later append takes their place.
+            const std::uint64_t dropped = m_header.barsWritten - m_barsOnDisk;
+            m_header.barsWritten = m_barsOnDisk;
+            fail("flush",
+                 reasonText(error) + "; the " + barsText(dropped) + " added since the last flush " +
+                     (dropped == 1 ? "is" : "are") + " not counted",
+                 error);
+        }
+        if (const int error = writeCount()) {
+            fail("flush", reasonText(error), error);
+        }
+    }
     if (const int error = m_calls->syncData(m_file.get())) {
         fail("flush", reasonText(error), error);
+    }
+}
+
+int DataFile::writeCount() noexcept
+{
+    const HeaderBytes header = encodeHeader(m_header);
+    const int error = m_calls->writeAt(m_file.get(), 0, header.data(), header.size());
+    if (error == 0) {
+        m_barsOnDisk = m_header.barsWritten;
+    }
+    return error;
+}
+
+void DataFile::countBeforeGoing() noexcept
+{
+    if (m_file.isOpen() && m_barsOnDisk != m_header.barsWritten &&
+        m_calls->syncData(m_file.get()) == 0) {
+        (void)writeCount();
     }
 }
 

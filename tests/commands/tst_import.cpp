@@ -2,6 +2,7 @@
 
 #include "commandtest.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <quelm/datafile.h>
 #include <quelm/datafilestore.h>
@@ -504,8 +505,8 @@ TEST_F(ImportLock, TwoAtOnce)
     EXPECT_EQ(storedBars(path), bars);
 }
 
-// Killed while it writes, the import leaves a valid file that counts only whole bars, each the
-// bar of its line.
+// Killed while it writes, the import leaves a valid file that counts none of its bars: their
+// count goes to the file only with the flush at its end, after their records.
 TEST_F(Import, KilledPartwayLeavesAValidFile)
 {
     const std::vector<Bar> bars = sampleBars(1'000'000, next1.timeMs);
@@ -513,19 +514,24 @@ TEST_F(Import, KilledPartwayLeavesAValidFile)
     bool partway = false;
     for (int attempt = 0; attempt < 3 && !partway; ++attempt) {
         const auto path = dataFile(1'000'000);
+        const auto firstRecordWritten = [&] {
+            std::ifstream file(path, std::ios::binary);
+            std::string record(48, '\0');
+            file.seekg(64).read(record.data(), 48);
+            return record != std::string(48, '\0');
+        };
         Child::Streams streams;
         streams.input = scratch.path() / "in.csv";
         Child import({importer, path.string()}, streams, scratch.path());
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (import.running() && std::chrono::steady_clock::now() < deadline &&
-               DataFile::open(path).header().barsWritten == 0) {
+               !firstRecordWritten()) {
         }
         import.kill();
         import.wait();
         const std::vector<Bar> counted = storedBars(path);
-        ASSERT_LE(counted.size(), bars.size());
-        EXPECT_TRUE(std::equal(counted.begin(), counted.end(), bars.begin()));
-        partway = !counted.empty() && counted.size() < bars.size();
+        EXPECT_TRUE(counted.empty() || counted == bars) << counted.size() << " bars counted";
+        partway = counted.empty() && firstRecordWritten();
     }
     EXPECT_TRUE(partway) << "the import always ended before it was killed";
 }

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 using namespace quelm;
@@ -18,6 +19,9 @@ struct FreshFileRow : Row
     bool closed;
     std::int64_t createdMs; // written into the header afterwards
     const char *created;
+    std::size_t appended;                // bars added, at time 0 but with prices
+    std::optional<std::uint64_t> zeroed; // a record then made all zero bytes
+    bool verify;
 };
 
 class FreshFile : public FolderTestWithRows<FreshFileRow>
@@ -159,19 +163,24 @@ TEST_P(FreshFile, IsReportedAsJson)
 {
     const FreshFileRow &row = GetParam();
     DataFileStore store(folder.path());
-    store.createFile(7, row.bars);
+    const std::filesystem::path made = store.createFile(7, row.bars);
+    DataFile::open(made, DataFile::Mode::ReadWrite)
+        .appendBars(std::vector<Bar>(row.appended, {0, 1.5, 2, 1, 1.5, 0}));
     if (row.closed) {
         store.closeFile(7);
     }
-    const std::string path = text(*store.filePath(7));
+    const std::string path = text(made);
     DataFileHeader header = DataFile::open(path).header();
     header.createdMs = row.createdMs;
     const HeaderBytes bytes = encodeHeader(header);
     std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)
         .write(reinterpret_cast<const char *>(bytes.data()), bytes.size());
+    if (row.zeroed) {
+        write(made, contents(made).replace(64 + 48 * *row.zeroed, 48, std::string(48, '\0')));
+    }
 
-    const Result result = inspect({"--json", path});
-    EXPECT_EQ(result.status, 0) << result.err;
+    const Result result = inspect({"--json", row.verify ? "--verify" : "--json", path});
+    EXPECT_EQ(result.status, row.verify && row.zeroed ? 1 : 0) << result.err;
     EXPECT_EQ(result.err, "");
     const auto lines = jsonLines(result.out);
     ASSERT_EQ(lines.size(), 1u) << result.out;
@@ -180,18 +189,27 @@ TEST_P(FreshFile, IsReportedAsJson)
     EXPECT_EQ(file["valid"], jsonLiteral("true"));
     EXPECT_EQ(file["number"], jsonLiteral("7"));
     EXPECT_EQ(file["capacity"], jsonLiteral(std::to_string(row.bars)));
-    EXPECT_EQ(file["bars"], jsonLiteral("0"));
+    EXPECT_EQ(file["bars"], jsonLiteral(std::to_string(row.appended)));
     EXPECT_EQ(file["state"], jsonString(row.closed ? "closed" : "open"));
     EXPECT_EQ(file["created"], jsonString(row.created));
     EXPECT_EQ(file.count("error"), 0u) << result.out;
+    if (row.verify) {
+        EXPECT_EQ(file["zero_record"].text, row.zeroed ? std::to_string(*row.zeroed) : "null");
+        EXPECT_EQ(file["sound_bars"].text, std::to_string(row.zeroed.value_or(row.appended)));
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Inspect, FreshFile,
-                         ::testing::Values(FreshFileRow{"made and closed", 10, true, 1796623262345,
-                                                        "2026-12-07T06:01:02.345Z"},
-                                           FreshFileRow{"still open, no bars, made before 1970", 0,
-                                                        false, -1, "1969-12-31T23:59:59.999Z"}),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(
+    Inspect, FreshFile,
+    ::testing::Values(FreshFileRow{"made, filled and closed, verified", 10, true, 1796623262345,
+                                   "2026-12-07T06:01:02.345Z", 3, std::nullopt, true},
+                      FreshFileRow{"still open, no bars, made before 1970", 0, false, -1,
+                                   "1969-12-31T23:59:59.999Z", 0, std::nullopt, false},
+                      FreshFileRow{"a zero record, not verified", 10, false, 1796623262345,
+                                   "2026-12-07T06:01:02.345Z", 4, 2, false},
+                      FreshFileRow{"a zero record, verified", 10, true, 1796623262345,
+                                   "2026-12-07T06:01:02.345Z", 4, 2, true}),
+    RowName());
 
 TEST_F(InspectTest, ReportsDamagedAndMissingFilesAndFolders)
 {
@@ -252,7 +270,8 @@ TEST_P(Usage, IsExplained)
     const Result result = inspect(GetParam().arguments);
     EXPECT_EQ(result.status, GetParam().exitCode);
     const std::string shown = result.out + result.err;
-    EXPECT_NE(shown.find("Usage: quelm-inspect [--json] FILE..."), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Usage: quelm-inspect [--json] [--verify] FILE..."), std::string::npos)
+        << shown;
 }
 
 INSTANTIATE_TEST_SUITE_P(Inspect, Usage,
