@@ -15,22 +15,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <iostream>
 #include <optional>
 #include <quelm/datafile.h>
 #include <quelm/datafileerror.h>
 #include <quelm/errortext.h>
+#include <quelm/filesystemcalls.h>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#else
+#ifndef _WIN32
 #include <csignal>
 #endif
 
@@ -286,36 +283,30 @@ chart::ChartText texts(const DataFile &file, const Options &options, const Range
 // Writes the chart; returns the system's error, 0 when all of it was written.
 int writeChart(const std::string &svg, const std::filesystem::path &output, bool toStandardOutput)
 {
-    errno = 0;
+    FileSystemCalls &calls = systemFileCalls();
     if (toStandardOutput) {
-#ifdef _WIN32
-        _setmode(_fileno(stdout), _O_BINARY);
-#endif
-        if (std::fwrite(svg.data(), 1, svg.size(), stdout) != svg.size() ||
-            std::fflush(stdout) != 0) {
-            return errno != 0 ? errno : EIO;
+        return calls.writeAll(calls.standardHandle(FileSystemCalls::StandardStream::Output),
+                              svg.data(), svg.size());
+    }
+    bool created = false;
+    FileSystemCalls::Handle handle = FileSystemCalls::invalidHandle;
+    if (const int error = calls.openForWriting(output, created, handle)) {
+        return error;
+    }
+    FileHandle file(calls, handle);
+    int error = calls.writeAll(handle, svg.data(), svg.size());
+    if (const int closed = file.close(); error == 0) {
+        error = closed;
+    }
+    // Only a file this run made is removed again when writing fails, never a device or a file
+    // that was there before.
+    if (error != 0 && created) {
+        FileSystemCalls::Handle folder = FileSystemCalls::invalidHandle;
+        if (calls.openDirectory(output.parent_path().empty() ? "." : output.parent_path(),
+                                folder) == 0) {
+            calls.removeFile(folder, output.filename());
+            calls.close(folder);
         }
-        return 0;
-    }
-    // Only a file this run makes is removed again when writing fails, never a device or a
-    // file that was there before.
-    std::error_code ignored;
-    const bool existed = std::filesystem::exists(std::filesystem::symlink_status(output, ignored));
-#ifdef _WIN32
-    std::FILE *file = _wfopen(output.c_str(), L"wb");
-#else
-    std::FILE *file = std::fopen(output.c_str(), "wb");
-#endif
-    if (file == nullptr) {
-        return errno != 0 ? errno : EIO;
-    }
-    const bool wrote = std::fwrite(svg.data(), 1, svg.size(), file) == svg.size();
-    int error = wrote ? 0 : (errno != 0 ? errno : EIO);
-    if (std::fclose(file) != 0 && error == 0) {
-        error = errno != 0 ? errno : EIO;
-    }
-    if (error != 0 && !existed) {
-        std::filesystem::remove(output, ignored);
     }
     return error;
 }

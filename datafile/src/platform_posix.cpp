@@ -360,6 +360,17 @@ public:
         return 0;
     }
 
+    int openForWriting(const std::filesystem::path &path, bool &created, Handle &file) override
+    {
+        created = false;
+        const int error = openPath(path, O_WRONLY | O_CREAT | O_EXCL, 0666, file);
+        if (error != EEXIST) {
+            created = error == 0;
+            return error;
+        }
+        return openPath(path, O_WRONLY | O_TRUNC | O_NOCTTY, 0, file);
+    }
+
     std::int64_t currentTime() override
     {
         using namespace std::chrono;

@@ -628,6 +628,18 @@ public:
         return 0;
     }
 
+    int openForWriting(const std::filesystem::path &path, bool &created, Handle &file) override
+    {
+        created = false;
+        const int error =
+            openPath(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, file);
+        if (error != EEXIST) {
+            created = error == 0;
+            return error;
+        }
+        return openPath(path, GENERIC_WRITE, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, file);
+    }
+
     std::int64_t currentTime() override
     {
         using namespace std::chrono;

@@ -208,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Merge{"OneColumnTakesTheExtraBar", 121, 120, 0,
                           "bars 0 to 1 (2 bars): open 10, high 17, low 5, close 11.5, volume 3"},
                     Merge{"AndTheNextOneItsOwn", 121, 120, 1, "bar 2: open 12, high 19, low 11"}),
-    [](const auto &row) { return std::string(row.param.name); });
+    RowName());
 
 // Prices from 10 to 20: the highest high on the "20" tick, the lowest low on the "10" tick,
 // and higher prices nearer the top.
@@ -255,7 +255,7 @@ INSTANTIATE_TEST_SUITE_P(
               {},
               {"2026-12-07", "2026-12-14", "2026-12-21", "2026-12-28", "2027-01-04", "2027-01-11"}},
         Ticks{"Years", 365 * day, 30, false, {}, {"2026", "2030", "2035", "2040", "2045", "2050"}}),
-    [](const auto &row) { return std::string(row.param.name); });
+    RowName());
 
 #ifndef _WIN32
 // Named zones come from the system's zone database, which the Windows build has not.
@@ -266,7 +266,7 @@ INSTANTIATE_TEST_SUITE_P(Zones, LabelsTheTimes,
                                                false,
                                                {"--tz", "Asia/Tokyo"},
                                                {"15:01", "2026-12-07", "15:02"}}),
-                         [](const auto &row) { return std::string(row.param.name); });
+                         RowName());
 const Outcome zoneName{"UnknownZone", {"FILE", "--tz", "Mars/Base"}, 2, "no such zone"};
 #else
 const Outcome zoneName{"ZoneName", {"FILE", "--tz", "Asia/Tokyo"}, 2, "no zone database"};
@@ -308,7 +308,17 @@ INSTANTIATE_TEST_SUITE_P(
         Outcome{"Unwritable", {"FILE", "-o", "no-such-folder/out.svg"}, 3, "cannot write"},
         zoneName,
         Outcome{"BothRanges", {"FILE", "--first", "1", "--to", "2026-12-08"}, 2, "not both"}),
-    [](const auto &row) { return std::string(row.param.name); });
+    RowName());
+
+#ifndef _WIN32
+// A device that takes no byte: the failure is told, and the device is left as it is.
+INSTANTIATE_TEST_SUITE_P(Devices, EndsAsItShould,
+                         testing::Values(Outcome{"DeviceFull",
+                                                 {"FILE", "-o", "/dev/full"},
+                                                 3,
+                                                 "/dev/full: the disk is full"}),
+                         RowName());
+#endif
 
 TEST(Chart, RefusesADamagedFileAsInspectDoes)
 {

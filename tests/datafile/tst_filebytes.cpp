@@ -97,7 +97,7 @@ TEST_P(FileBytes, MadeFileIsTheSameEverywhere)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, FileBytes, testing::ValuesIn(fileCases),
-                         [](const auto &row) { return std::string(row.param.name); });
+                         testsupport::RowName());
 
 TEST(FileBytesAfterUse, BarAndClosedHeaderAreTheSameEverywhere)
 {

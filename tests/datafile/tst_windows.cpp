@@ -304,7 +304,7 @@ INSTANTIATE_TEST_SUITE_P(ShareModes, Scanner,
                                          ScannerCase{"shares_reading_and_writing",
                                                      FILE_SHARE_READ | FILE_SHARE_WRITE, false},
                                          ScannerCase{"shares_nothing", 0, false}),
-                         [](const auto &row) { return std::string(row.param.name); });
+                         testsupport::RowName());
 
 // The store keeps its files open; a program that opens them the way the C library does (not
 // sharing the right to delete) can still read them meanwhile.
@@ -386,7 +386,7 @@ INSTANTIATE_TEST_SUITE_P(
         HolderCase{"no_delete_read_write", readWrite, FILE_SHARE_READ | FILE_SHARE_WRITE, writable,
                    true},
         HolderCase{"deleting_or_renaming_it", DELETE, shareAll, readOnly, false}),
-    [](const auto &row) { return std::string(row.param.name); });
+    testsupport::RowName());
 
 // ---- Read-only files ----
 

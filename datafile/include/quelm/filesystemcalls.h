@@ -139,6 +139,9 @@ public:
     // Writes all `size` bytes where the file (or pipe, or terminal) stands; EPIPE when the reader
     // of a pipe has gone.
     virtual int writeAll(Handle file, const void *data, std::size_t size) = 0;
+    // Opens `path` for a command's output, to be written from its start with writeAll: a new
+    // file (`created` true), or what is there cut to nothing (a device or pipe as it is).
+    virtual int openForWriting(const std::filesystem::path &path, bool &created, Handle &file) = 0;
 
     // The time now, in milliseconds since 1970-01-01 00:00:00 UTC.
     virtual std::int64_t currentTime() = 0;

@@ -105,6 +105,10 @@ public:
     {
         return m_target.writeAll(file, data, size);
     }
+    int openForWriting(const std::filesystem::path &path, bool &created, Handle &file) override
+    {
+        return m_target.openForWriting(path, created, file);
+    }
     std::int64_t currentTime() override { return m_target.currentTime(); }
     int localTime(std::time_t time, std::tm &local) override
     {
