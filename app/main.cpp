@@ -1,8 +1,9 @@
 #include "dataroot.h"
-#include <quelm/datafileerror.h>
-#include <quelm/datafilestore.h>
 #include "frmquelm.h"
 #include "messageboxnotifier.h"
+
+#include <quelm/datafileerror.h>
+#include <quelm/datafilestore.h>
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,16 +1,17 @@
 #include "bulkbench.h"
-#include <quelm/datafile.h>
-#include <quelm/datafilestore.h>
 
 #include "comparison.h"
 #include "tempfolder.h"
 
+#include <quelm/datafile.h>
+#include <quelm/datafilestore.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <span>
-#include <fcntl.h>
 #include <string>
 #include <sys/mman.h>
 #include <system_error>

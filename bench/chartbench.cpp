@@ -5,10 +5,11 @@
 #include "scratchfolder.h"
 #include "svgchart.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <quelm/datafile.h>
 #include <quelm/datafilestore.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <span>
 #include <string>
 

@@ -1,8 +1,9 @@
 #include "benchmarks.h"
 #include "comparison.h"
-#include <quelm/datafilestore.h>
 #include "floors.h"
 #include "tempfolder.h"
+
+#include <quelm/datafilestore.h>
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,7 @@
 #include "floors.h"
 
 #include "benchmarks.h"
+
 #include <quelm/datafileformat.h>
 
 #include <array>

@@ -1,9 +1,10 @@
 #include "benchmarks.h"
 #include "comparison.h"
-#include <quelm/datafilestore.h>
 #include "frmquelm.h"
 #include "quietnotifier.h"
 #include "tempfolder.h"
+
+#include <quelm/datafilestore.h>
 
 #include <QApplication>
 #include <QLabel>

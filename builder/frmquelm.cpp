@@ -1,8 +1,9 @@
 #include "frmquelm.h"
 
 #include "conversions.h"
-#include <quelm/datafileerror.h>
 #include "portablepixmap.h"
+
+#include <quelm/datafileerror.h>
 
 #include <QAccessibleWidget>
 #include <QApplication>

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <quelm/datafilecomponent.h>
 #include "notifier.h"
+
+#include <quelm/datafilecomponent.h>
 
 #include <QWidget>
 #include <cstdint>

@@ -1,8 +1,9 @@
 #pragma once
 
+#include <quelm/datafile.h>
+
 #include <cstddef>
 #include <cstdint>
-#include <quelm/datafile.h>
 #include <vector>
 
 // The candles of a chart: one per bar, or, when a range holds more bars than the chart has

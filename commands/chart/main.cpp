@@ -9,18 +9,19 @@
 #include "pricescale.h"
 #include "svgchart.h"
 #include "textescape.h"
-#include "timetext.h"
 #include "timeaxis.h"
+#include "timetext.h"
+
+#include <quelm/datafile.h>
+#include <quelm/datafileerror.h>
+#include <quelm/errortext.h>
+#include <quelm/filesystemcalls.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <iostream>
 #include <optional>
-#include <quelm/datafile.h>
-#include <quelm/datafileerror.h>
-#include <quelm/errortext.h>
-#include <quelm/filesystemcalls.h>
 #include <stdexcept>
 #include <string>
 #include <string_view>

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <stdexcept>
 
-
 namespace quelm::chart {
 namespace {
 

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <cstdint>
 #include <quelm/datafileformat.h>
+
+#include <cstdint>
 #include <string_view>
 
 // Bars as text, for the import and export commands: times as ISO-8601 UTC with milliseconds,

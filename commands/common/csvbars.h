@@ -2,9 +2,10 @@
 
 #include "csvlayout.h"
 
+#include <quelm/datafileformat.h>
+
 #include <cstdint>
 #include <optional>
-#include <quelm/datafileformat.h>
 #include <string>
 #include <string_view>
 #include <utility>

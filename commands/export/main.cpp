@@ -1,9 +1,10 @@
 // quelm-export: prints the bars of a data file as CSV or JSON Lines, all of them or a range.
 
 #include "bartext.h"
+#include "entry.h"
+
 #include <quelm/datafile.h>
 #include <quelm/datafileerror.h>
-#include "entry.h"
 #include <quelm/errortext.h>
 #include <quelm/filesystemcalls.h>
 

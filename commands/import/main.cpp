@@ -7,17 +7,18 @@
 #include "csvbars.h"
 #include "entry.h"
 #include "options.h"
-#include <quelm/filesystemcalls.h>
 #include "progress.h"
+
+#include <quelm/datafile.h>
+#include <quelm/datafileerror.h>
 #include <quelm/errortext.h>
+#include <quelm/filesystemcalls.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <iostream>
 #include <optional>
-#include <quelm/datafile.h>
-#include <quelm/datafileerror.h>
 #include <span>
 #include <string>
 #include <string_view>

@@ -2,14 +2,15 @@
 // file is valid and was closed cleanly, and with --verify where its counted bars likely stop
 // being sound; exits 1 when any file is damaged or cannot be read.
 
-#include <quelm/datafile.h>
-#include <quelm/datafileerror.h>
+#include "bartext.h"
 #include "entry.h"
-#include <quelm/errortext.h>
-#include <quelm/filesystemcalls.h>
 #include "openfile.h"
 #include "textescape.h"
-#include "bartext.h"
+
+#include <quelm/datafile.h>
+#include <quelm/datafileerror.h>
+#include <quelm/errortext.h>
+#include <quelm/filesystemcalls.h>
 
 #include <algorithm>
 #include <array>

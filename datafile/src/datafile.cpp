@@ -1,7 +1,7 @@
-#include <quelm/datafile.h>
-
-#include <quelm/datafileerror.h>
 #include "encoding.h"
+
+#include <quelm/datafile.h>
+#include <quelm/datafileerror.h>
 #include <quelm/errortext.h>
 
 #include <algorithm>

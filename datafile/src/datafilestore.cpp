@@ -1,8 +1,8 @@
-#include <quelm/datafilestore.h>
+#include "encoding.h"
 
 #include <quelm/datafileerror.h>
 #include <quelm/datafileformat.h>
-#include "encoding.h"
+#include <quelm/datafilestore.h>
 #include <quelm/errortext.h>
 
 #include <cerrno>

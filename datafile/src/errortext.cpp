@@ -1,5 +1,4 @@
 #include <quelm/errortext.h>
-
 #include <quelm/filesystemcalls.h>
 
 #include <algorithm>

@@ -8,7 +8,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
 #include <windows.h>
 
 namespace quelm {
@@ -631,8 +630,7 @@ public:
     int openForWriting(const std::filesystem::path &path, bool &created, Handle &file) override
     {
         created = false;
-        const int error =
-            openPath(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, file);
+        const int error = openPath(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, file);
         if (error != EEXIST) {
             created = error == 0;
             return error;

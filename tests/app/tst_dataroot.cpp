@@ -1,6 +1,7 @@
+#include "dataroot.h"
+
 #include <quelm/datafileerror.h>
 #include <quelm/datafilestore.h>
-#include "dataroot.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,6 +1,7 @@
 // DataFile's bulk calls and the writers' lock, on files made by the store.
 
 #include "commandtest.h"
+
 #include <quelm/datafile.h>
 #include <quelm/datafileerror.h>
 #include <quelm/datafilestore.h>

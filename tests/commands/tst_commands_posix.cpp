@@ -2,6 +2,7 @@
 // its pipe early, a device that is always full.
 
 #include "commandtest.h"
+
 #include <quelm/datafile.h>
 
 #include <fcntl.h>

@@ -1,6 +1,7 @@
 // quelm-export run as a program: the text it prints, ranges, the command line.
 
 #include "commandtest.h"
+
 #include <quelm/datafile.h>
 
 #include <cstring>

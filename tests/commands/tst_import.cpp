@@ -2,10 +2,11 @@
 
 #include "commandtest.h"
 
-#include <fstream>
-#include <gtest/gtest.h>
 #include <quelm/datafile.h>
 #include <quelm/datafilestore.h>
+
+#include <fstream>
+#include <gtest/gtest.h>
 #include <thread>
 
 using namespace quelm;

@@ -3,6 +3,7 @@
 
 #include "bartext.h"
 #include "commandtest.h"
+
 #include <quelm/datafile.h>
 
 #include <cmath>

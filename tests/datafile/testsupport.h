@@ -1,11 +1,12 @@
 #pragma once
 
-#include <quelm/datafileerror.h>
-#include <quelm/datafilestore.h>
-#include <quelm/errortext.h>
 #include "faultyfilesystemcalls.h"
 #include "rows.h"
 #include "tempfolder.h"
+
+#include <quelm/datafileerror.h>
+#include <quelm/datafilestore.h>
+#include <quelm/errortext.h>
 
 #include <algorithm>
 #include <cerrno>

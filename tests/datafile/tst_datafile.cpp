@@ -1,7 +1,8 @@
-#include <quelm/datafile.h>
-#include <quelm/forwardingfilesystemcalls.h>
 #include "encoding.h"
 #include "testsupport.h"
+
+#include <quelm/datafile.h>
+#include <quelm/forwardingfilesystemcalls.h>
 
 #include <bit>
 #include <cmath>

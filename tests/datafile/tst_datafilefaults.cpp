@@ -1,5 +1,6 @@
-#include <quelm/datafile.h>
 #include "testsupport.h"
+
+#include <quelm/datafile.h>
 
 #include <cerrno>
 

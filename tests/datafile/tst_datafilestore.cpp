@@ -1,6 +1,7 @@
-#include <quelm/datafile.h>
 #include "encoding.h"
 #include "testsupport.h"
+
+#include <quelm/datafile.h>
 
 #include <cerrno>
 #include <climits>

@@ -1,8 +1,9 @@
 // The store under the real system calls of Linux, in child processes that set limits, mount a
 // small disk, filter system calls or get killed halfway.
-#include <quelm/datafile.h>
 #include "runprogram.h"
 #include "testsupport.h"
+
+#include <quelm/datafile.h>
 
 #include <cerrno>
 #include <climits>

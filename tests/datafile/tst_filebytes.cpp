@@ -2,9 +2,10 @@
 // built, on Windows, against the same expected bytes. Only the creation time and the checksum
 // that covers it differ from file to file; they are zeroed before comparing.
 
+#include "testsupport.h"
+
 #include <quelm/datafile.h>
 #include <quelm/datafilestore.h>
-#include "testsupport.h"
 
 #include <cstdint>
 #include <fstream>
@@ -96,8 +97,7 @@ TEST_P(FileBytes, MadeFileIsTheSameEverywhere)
     store.closeFile(row.number);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, FileBytes, testing::ValuesIn(fileCases),
-                         testsupport::RowName());
+INSTANTIATE_TEST_SUITE_P(Files, FileBytes, testing::ValuesIn(fileCases), testsupport::RowName());
 
 TEST(FileBytesAfterUse, BarAndClosedHeaderAreTheSameEverywhere)
 {

@@ -1,7 +1,8 @@
-#include <quelm/datafile.h>
 #include "encoding.h"
 #include "runprogram.h"
 #include "testsupport.h"
+
+#include <quelm/datafile.h>
 
 #include <cstdlib>
 #include <fstream>

@@ -1,12 +1,13 @@
 // The data file component where Windows behaves unlike Linux: sharing modes, read-only files,
 // long paths, its own error messages, space reservation and the temporary file.
 
+#include "faultyfilesystemcalls.h"
+#include "testsupport.h"
+
 #include <quelm/datafile.h>
 #include <quelm/datafileerror.h>
 #include <quelm/datafilestore.h>
 #include <quelm/errortext.h>
-#include "faultyfilesystemcalls.h"
-#include "testsupport.h"
 
 #include <cerrno>
 #include <chrono>
@@ -16,7 +17,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-
 #include <windows.h>
 
 using namespace quelm;

@@ -1,6 +1,7 @@
 #include "commandtest.h"
 
 #include "bartext.h"
+
 #include <quelm/datafile.h>
 #include <quelm/datafilestore.h>
 

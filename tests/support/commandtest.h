@@ -1,9 +1,10 @@
 #pragma once
 
-#include <quelm/datafileformat.h>
 #include "rows.h"
 #include "runprogram.h"
 #include "tempfolder.h"
+
+#include <quelm/datafileformat.h>
 
 #include <cstdint>
 #include <filesystem>

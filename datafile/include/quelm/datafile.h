@@ -1,8 +1,8 @@
 #pragma once
 
+#include <quelm/datafile_export.h>
 #include <quelm/datafileformat.h>
 #include <quelm/filesystemcalls.h>
-#include <quelm/datafile_export.h>
 
 #include <cstdint>
 #include <filesystem>
