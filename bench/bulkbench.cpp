@@ -275,7 +275,7 @@ void printBulkFigures(const FigureReporter &results, const std::vector<Place> &p
         const auto bareFlushed = results.counter(flushed, "pwrite_fdatasync_us");
         const auto toBareFlushed = results.medianRatio(flushed, "pwrite_fdatasync_us");
         if (oursFlushed && bareFlushed && toBareFlushed) {
-            out << "  " << place.name << " (" << fileSystemName(place.folder)
+            out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder)
                 << "): appendBars + flush " << format("%.1f ms", *oursFlushed / 1e6)
                 << ", pwrite + fdatasync " << format("%.1f ms", *bareFlushed / 1e3)
                 << "; ratio = " << format("%.2f", *toBareFlushed) << " "
@@ -286,7 +286,7 @@ void printBulkFigures(const FigureReporter &results, const std::vector<Place> &p
         const auto bareSingle = results.counter(single, "pwrite_fdatasync_us");
         const auto toBareSingle = results.medianRatio(single, "pwrite_fdatasync_us");
         if (oursSingle && bareSingle && toBareSingle) {
-            out << "  " << place.name << " (" << fileSystemName(place.folder)
+            out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder)
                 << "): 10^4 appendBar + one flush " << format("%.2f ms", *oursSingle / 1e6)
                 << ", 10^4 pwrite + one fdatasync " << format("%.2f ms", *bareSingle / 1e3)
                 << "; ratio = " << format("%.2f", *toBareSingle) << "\n";

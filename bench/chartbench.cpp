@@ -2,8 +2,8 @@
 
 #include "candles.h"
 #include "comparison.h"
-#include "scratchfolder.h"
 #include "svgchart.h"
+#include "tempfolder.h"
 
 #include <quelm/datafile.h>
 #include <quelm/datafilestore.h>
@@ -64,10 +64,10 @@ std::size_t lastSvgBytes = 0;
 
 void chart(benchmark::State &state, const Place &place)
 {
-    ScratchFolder scratch(place.folder);
+    testsupport::TempFolder scratch(place.folder, /*settled=*/true);
     const DataFile file = DataFile::open(filledFile(scratch.path() / "filled"));
     std::vector<Bar> chunk(chart::chunkBars);
-    const chart::Zone utc;
+    const Zone utc;
     const Way ours{"", [&] {
                        return timed([&] {
                            const auto candles =
@@ -119,8 +119,9 @@ void printChartFigures(const FigureReporter &results, const std::vector<Place> &
         const auto read = results.counter(name, "readbars_us");
         const auto ratio = results.medianRatio(name, "readbars_us");
         if (ours && read && ratio) {
-            out << "  " << place.name << " (" << fileSystemName(place.folder) << "): chart "
-                << format("%.1f ms", *ours / 1e6) << ", readBars " << format("%.1f ms", *read / 1e3)
+            out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder)
+                << "): chart " << format("%.1f ms", *ours / 1e6) << ", readBars "
+                << format("%.1f ms", *read / 1e3)
                 << "; chart / readBars = " << format("%.2f", *ratio) << " "
                 << tally.check(GoalId::chartAgainstRead, *ratio) << "\n";
         }
