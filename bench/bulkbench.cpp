@@ -7,7 +7,6 @@
 #include <quelm/datafilestore.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -215,13 +214,6 @@ void read(benchmark::State &state, const Place &place)
                      }};
     compareWays(state, {ours, bare, mapped});
     ::close(fd);
-}
-
-std::string format(const char *pattern, double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, value);
-    return text;
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 #include <quelm/datafilestore.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <span>
 #include <string>
 
@@ -85,13 +84,6 @@ void chart(benchmark::State &state, const Place &place)
                        });
                    }};
     compareWays(state, {ours, read});
-}
-
-std::string format(const char *pattern, double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, value);
-    return text;
 }
 
 } // namespace

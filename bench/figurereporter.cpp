@@ -1,6 +1,7 @@
 #include "figurereporter.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace quelm::bench {
 
@@ -80,6 +81,13 @@ std::optional<double> FigureReporter::medianRatio(const std::string &name,
         ratios.push_back(times[i] / (counter->second[i] * 1e3));
     }
     return median(ratios);
+}
+
+std::string format(const char *pattern, double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
 }
 
 } // namespace quelm::bench

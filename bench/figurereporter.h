@@ -40,4 +40,7 @@ private:
     int m_failures = 0;
 };
 
+// A figure as text: the printf-style `pattern`, e.g. "%.1f ms", filled with `value`.
+std::string format(const char *pattern, double value);
+
 } // namespace quelm::bench

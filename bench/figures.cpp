@@ -4,20 +4,12 @@
 #include "tempfolder.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
 
 namespace quelm::bench {
 namespace {
-
-std::string format(const char *pattern, double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, value);
-    return text;
-}
 
 std::string duration(double ns)
 {

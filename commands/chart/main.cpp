@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <iostream>
 #include <optional>
 #include <stdexcept>
@@ -35,7 +34,11 @@
 namespace {
 
 using namespace quelm;
+using bartext::timeText;
 using inspect::lineText;
+using inspect::nameText;
+using tools::UsageError;
+using tools::wholeNumber;
 
 const char *const usage =
     "Usage: quelm-chart [options] FILE\n"
@@ -82,28 +85,12 @@ struct Options
     Zone zone;
 };
 
-// A wrong command line: what is wrong with it.
-struct UsageError : std::runtime_error
-{
-    using std::runtime_error::runtime_error;
-};
-
 // The bars to draw, counting from 0.
 struct Range
 {
     std::uint64_t first = 0;
     std::uint64_t count = 0;
 };
-
-std::optional<std::uint64_t> wholeNumber(std::string_view text)
-{
-    std::uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 Options parse(const std::vector<tools::Argument> &arguments)
 {
@@ -181,21 +168,6 @@ Options parse(const std::vector<tools::Argument> &arguments)
     return options;
 }
 
-std::string nameText(const std::filesystem::path &path)
-{
-#ifdef _WIN32
-    return inspect::utf8FromUtf16(std::wstring_view(path.native()));
-#else
-    return path.native();
-#endif
-}
-
-std::string timeText(std::int64_t ms)
-{
-    char text[bartext::maxTimeLength];
-    return std::string(text, bartext::writeTime(text, ms));
-}
-
 // The first bar at or after `ms` (`after`: after it), by halving; the bars are in time order.
 std::uint64_t firstBarFrom(const DataFile &file, std::int64_t ms, bool after)
 {
@@ -260,9 +232,9 @@ chart::ChartText texts(const DataFile &file, const Options &options, const Range
                                   : std::pair(candle.low, candle.high);
             }
         }
-        const std::string extremes = lowHigh ? "lowest low " + chart::numberText(lowHigh->first) +
+        const std::string extremes = lowHigh ? "lowest low " + bartext::numberText(lowHigh->first) +
                                                    ", highest high " +
-                                                   chart::numberText(lowHigh->second)
+                                                   bartext::numberText(lowHigh->second)
                                              : "no bar with finite prices";
         text.description =
             "Candlestick chart with volume of " + name + " (file " + number + "): bars " +

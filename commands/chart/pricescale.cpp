@@ -55,11 +55,4 @@ std::string tickText(double value, int decimals)
     return std::string(text, written.ptr);
 }
 
-std::string numberText(double value)
-{
-    char text[64];
-    const auto written = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, written.ptr);
-}
-
 } // namespace quelm::chart

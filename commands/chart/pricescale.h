@@ -20,7 +20,5 @@ PriceScale priceScale(double lowest, double highest, double pixels);
 
 // A tick's text with `decimals` decimals, independent of the locale: "12.5", "-0.25", "1e+20".
 std::string tickText(double value, int decimals);
-// The shortest text that reads back as `value`: "1.75", "1e-07".
-std::string numberText(double value);
 
 } // namespace quelm::chart

@@ -9,6 +9,8 @@
 #include <string_view>
 
 namespace quelm::chart {
+
+using bartext::numberText;
 namespace {
 
 // Okabe and Ito's blue and vermillion stay apart for every common colour-vision deficiency;

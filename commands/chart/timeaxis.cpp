@@ -1,9 +1,10 @@
 #include "timeaxis.h"
 
+#include "timetext.h"
+
+#include <algorithm>
 #include <array>
 #include <charconv>
-#include <chrono>
-#include <stdexcept>
 
 namespace quelm::chart {
 namespace {
@@ -71,18 +72,10 @@ struct Civil
 
 Civil civil(std::int64_t localMs)
 {
-    // Days since 1970-01-01 to a proleptic Gregorian date, in 400-year eras.
-    const std::int64_t days = floorDiv(localMs, dayMs) + 719468;
-    const std::int64_t era = floorDiv(days, 146097);
-    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-    const unsigned yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const unsigned shifted = (5 * dayOfYear + 2) / 153;
-    const unsigned day = dayOfYear - (153 * shifted + 2) / 5 + 1;
-    const unsigned month = shifted < 10 ? shifted + 3 : shifted - 9;
-    const std::int64_t year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2);
-    return {year, month, day, localMs - floorDiv(localMs, dayMs) * dayMs};
+    const std::int64_t days = floorDiv(localMs, dayMs);
+    Civil date{0, 0, 0, localMs - days * dayMs};
+    timetext::civilFromDays(days, date.year, date.month, date.day);
+    return date;
 }
 
 std::int64_t bucketOf(std::int64_t localMs, const Step &step)

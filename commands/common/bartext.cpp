@@ -75,9 +75,21 @@ char *writeTime(char *out, std::int64_t ms)
     return out;
 }
 
+std::string timeText(std::int64_t ms)
+{
+    char text[maxTimeLength];
+    return std::string(text, writeTime(text, ms));
+}
+
 char *writeNumber(char *out, double value)
 {
     return std::to_chars(out, out + maxNumberLength, value).ptr;
+}
+
+std::string numberText(double value)
+{
+    char text[maxNumberLength];
+    return std::string(text, writeNumber(text, value));
 }
 
 char *writeCsvLine(char *out, const Bar &bar)
@@ -117,7 +129,9 @@ double readNumber(std::string_view text)
     const char *const end = number.data() + number.size();
     double value = 0;
     const auto [stop, error] = std::from_chars(number.data(), end, value);
-    const std::string quoted = "\"" + std::string(text) + "\"";
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "\"" + std::string.
+    std::string quoted = "\"";
+    quoted.append(text).push_back('"');
     if (error == std::errc::result_out_of_range) {
         throw tools::InputError(quoted + " is out of the range of a double");
     }

@@ -10,6 +10,8 @@
 
 namespace quelm {
 
+using bartext::numberText;
+using bartext::timeText;
 using csv::Field;
 using timetext::Shape;
 
@@ -31,18 +33,6 @@ bool isBlank(std::string_view text)
 std::string quoted(std::string_view text)
 {
     return "\"" + std::string(text) + "\"";
-}
-
-std::string numberText(double value)
-{
-    char text[bartext::maxNumberLength];
-    return std::string(text, bartext::writeNumber(text, value));
-}
-
-std::string timeText(std::int64_t ms)
-{
-    char text[bartext::maxTimeLength];
-    return std::string(text, bartext::writeTime(text, ms));
 }
 
 std::string dateText(std::int64_t ms)

@@ -4,6 +4,7 @@
 // that every JSON parser accepts, or as text that always stays on one line.
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -163,6 +164,16 @@ template <typename Char> std::string utf8FromUtf16(std::basic_string_view<Char> 
         }
     }
     return text;
+}
+
+// A name as bytes for showing: the system's own bytes on POSIX, UTF-8 on Windows.
+inline std::string nameText(const std::filesystem::path &path)
+{
+#ifdef _WIN32
+    return utf8FromUtf16(std::wstring_view(path.native()));
+#else
+    return path.native();
+#endif
 }
 
 } // namespace quelm::inspect

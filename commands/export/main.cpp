@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdlib>
 #include <iostream>
 #include <limits>
@@ -101,16 +100,6 @@ private:
     std::size_t m_used = 0;
 };
 
-std::optional<std::uint64_t> count(std::string_view text)
-{
-    std::uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 } // namespace
 
 int quelm::tools::run(std::vector<Argument> arguments)
@@ -151,7 +140,7 @@ int quelm::tools::run(std::vector<Argument> arguments)
                 return usageError("the format is csv or jsonl, not " + std::string(value));
             }
             json = value == "jsonl";
-        } else if (const auto number = count(value)) {
+        } else if (const auto number = wholeNumber(value)) {
             (argument == "--first" ? first : most) = *number;
         } else {
             return usageError(std::string(argument) + " takes a whole number 0 or more, not " +

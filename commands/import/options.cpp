@@ -2,8 +2,6 @@
 
 #include "commanderror.h"
 
-#include <charconv>
-
 namespace quelm::import {
 
 using tools::UsageError;
@@ -113,11 +111,11 @@ Options readOptions(std::vector<tools::Argument> arguments)
         } else if (argument == "--tz") {
             settings.zone = Zone::named(value);
         } else {
-            const auto [end, error] =
-                std::from_chars(value.data(), value.data() + value.size(), settings.skip);
-            if (error != std::errc() || end != value.data() + value.size()) {
+            const auto skip = tools::wholeNumber(value);
+            if (!skip) {
                 throw UsageError("--skip " + value + ": the lines to skip are a count");
             }
+            settings.skip = *skip;
         }
     }
     if (operands.empty() || operands.size() > 2) {

@@ -94,22 +94,6 @@ std::optional<std::uint64_t> firstZeroRecord(const quelm::DataFile &file)
     return std::nullopt;
 }
 
-// A name as bytes for showing: the system's own bytes on POSIX, UTF-8 on Windows.
-std::string nameText(const std::filesystem::path &path)
-{
-#ifdef _WIN32
-    return utf8FromUtf16(std::wstring_view(path.native()));
-#else
-    return path.native();
-#endif
-}
-
-std::string utcText(std::int64_t ms)
-{
-    char text[quelm::bartext::maxTimeLength];
-    return {text, quelm::bartext::writeTime(text, ms)};
-}
-
 Report reportOn(const std::filesystem::path &path, bool verify)
 {
     Report report{nameText(path), std::nullopt, {}, verify, std::nullopt};
@@ -149,7 +133,7 @@ std::string jsonReport(const Report &report)
                 ",\"capacity\":" + std::to_string(header->capacity) +
                 ",\"bars\":" + std::to_string(header->barsWritten) + ",\"state\":\"" +
                 (header->closedCleanly ? "closed" : "open") + "\",\"created\":\"" +
-                utcText(header->createdMs) + "\"";
+                quelm::bartext::timeText(header->createdMs) + "\"";
         if (report.verified) {
             line += ",\"zero_record\":" +
                     (report.zeroRecord ? std::to_string(*report.zeroRecord) : "null") +
@@ -186,7 +170,7 @@ std::string textReport(const Report &report)
            "\n" + "  file number   " + std::to_string(header->fileNumber) + "\n" +
            "  capacity      " + std::to_string(header->capacity) + " bars\n" + "  bars written  " +
            std::to_string(header->barsWritten) + "\n" + "  created       " +
-           utcText(header->createdMs) + "\n" + "  size          " +
+           quelm::bartext::timeText(header->createdMs) + "\n" + "  size          " +
            quelm::sizeText(quelm::fileSizeFor(header->capacity)) + "\n" + verified;
 }
 
