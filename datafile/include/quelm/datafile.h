@@ -37,6 +37,16 @@ public:
     static DataFile open(const std::filesystem::path &path, Mode mode = Mode::ReadOnly);
     // The same through `calls`, which must outlive the DataFile.
     static DataFile open(const std::filesystem::path &path, Mode mode, FileSystemCalls &calls);
+    // Makes a new data file at `path` with room for `capacity` bars and opens it in `mode`. It
+    // is made as the store makes its files: complete (space reserved, header flushed) before it
+    // gets its name, which never replaces anything, and its folder flushed after. It has file
+    // number 0, which no run gives. Throws DataFileError when it cannot, an existing file
+    // (EEXIST) included, leaving nothing behind.
+    static DataFile create(const std::filesystem::path &path, std::uint64_t capacity,
+                           Mode mode = Mode::Exclusive);
+    // The same through `calls`, which must outlive the DataFile.
+    static DataFile create(const std::filesystem::path &path, std::uint64_t capacity, Mode mode,
+                           FileSystemCalls &calls);
 
     DataFile(DataFile &&) noexcept = default;
     DataFile &operator=(DataFile &&other) noexcept;
