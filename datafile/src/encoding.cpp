@@ -18,6 +18,8 @@ constexpr std::size_t offState = 20;
 constexpr std::size_t offCapacity = 24;
 constexpr std::size_t offBarsWritten = 32;
 constexpr std::size_t offCreated = 40;
+constexpr std::size_t offTailBars = 48;
+constexpr std::size_t offTailChecksum = 52;
 constexpr std::size_t offChecksum = 60;
 
 template <typename T> void put(unsigned char *at, T value)
@@ -49,7 +51,7 @@ double getDouble(const unsigned char *at)
 
 } // namespace
 
-HeaderBytes encodeHeader(const DataFileHeader &header)
+HeaderBytes encodeHeader(const DataFileHeader &header, const TailFields &tail)
 {
     HeaderBytes bytes{};
     std::copy(format::magic.begin(), format::magic.end(), bytes.begin() + offMagic);
@@ -61,6 +63,8 @@ HeaderBytes encodeHeader(const DataFileHeader &header)
     put(bytes.data() + offCapacity, header.capacity);
     put(bytes.data() + offBarsWritten, header.barsWritten);
     put(bytes.data() + offCreated, header.createdMs);
+    put(bytes.data() + offTailBars, tail.bars);
+    put(bytes.data() + offTailChecksum, tail.checksum);
     put(bytes.data() + offChecksum, crc32(bytes.data(), offChecksum));
     return bytes;
 }
@@ -107,6 +111,12 @@ DataFileHeader decodeHeader(const HeaderBytes &bytes)
                             std::to_string(decoded.capacity));
     }
     return decoded;
+}
+
+TailFields decodeTail(const HeaderBytes &bytes)
+{
+    return {get<std::uint32_t>(bytes.data() + offTailBars),
+            get<std::uint64_t>(bytes.data() + offTailChecksum)};
 }
 
 RecordBytes encodeBar(const Bar &bar)
