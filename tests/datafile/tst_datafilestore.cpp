@@ -89,7 +89,10 @@ TEST_F(StoreTest, ClosingMarksTheFileClosedCleanly)
         store.createFile(1, 10);
         store.createFile(2, 10);
         path = *store.filePath(1);
+        // A writer's appends not flushed yet, which closing keeps counted.
+        writeTail(path, {Bar{1'796'623'260'000, 2, 3, 1, 2, 5}});
         const DataFileHeader made = DataFile::open(path).header();
+        EXPECT_EQ(made.barsWritten, 1u);
         store.closeFile(1);
         DataFileHeader closed = DataFile::open(path).header();
         EXPECT_TRUE(closed.closedCleanly);
@@ -163,6 +166,8 @@ TEST_P(BadRequest, IsRefusedAndChangesNothing)
 INSTANTIATE_TEST_SUITE_P(
     DataFileStore, BadRequest,
     ::testing::Values(BadRequestRow{"negative bars", 2, -7, negativeBars + "-7" + mustBePositive},
+                      BadRequestRow{"one bar below none", 2, -1,
+                                    negativeBars + "-1" + mustBePositive},
                       BadRequestRow{"lowest bar count", 2, INT32_MIN,
                                     negativeBars + std::to_string(INT32_MIN) + mustBePositive},
                       BadRequestRow{"number 0", 0, 10, outOfRange(0)},
