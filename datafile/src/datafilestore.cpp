@@ -454,9 +454,9 @@ int DataFileStore::createTemporary(std::int32_t fileNumber, std::filesystem::pat
 
 // Opens the file again through the run folder and rewrites its header as it now stands on
 // disk, so that bars another program appended stay counted (its tail too, as it was), with the
-// state set to closed cleanly; then flushes it. Only the file this run made is marked: one that took its place
-// (its header gives another number or creation time) is left as it is. The writers' lock,
-// which an import holds only while it writes, is waited for, so that neither undoes the
+// state set to closed cleanly; then flushes it. Only the file this run made is marked: one that
+// took its place (its header gives another number or creation time) is left as it is. The writers'
+// lock, which an import holds only while it writes, is waited for, so that neither undoes the
 // other's header; it goes with the handle. A file system without locks still gets its file
 // closed.
 void DataFileStore::markClosed(std::int32_t fileNumber, std::int64_t createdMs)

@@ -5,13 +5,14 @@
 
 #include <quelm/datafileformat.h>
 
-#define XXH_INLINE_ALL
-#include <xxhash.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+
+// xxHash header-only: nothing to link, on Linux or in the Windows build.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 namespace quelm {
 

@@ -113,8 +113,8 @@ inline void writeTail(const std::filesystem::path &path, const std::vector<quelm
     bytes.replace(quelm::fileSizeFor(fields.barsWritten), records.size(), records);
     quelm::TailChecksum checksum;
     checksum.add(records.data(), records.size());
-    header = quelm::encodeHeader(
-        fields, {static_cast<std::uint32_t>(bars.size()), checksum.value()});
+    header =
+        quelm::encodeHeader(fields, {static_cast<std::uint32_t>(bars.size()), checksum.value()});
     std::copy(header.begin(), header.end(), bytes.begin());
     write(path, bytes);
 }

@@ -165,17 +165,16 @@ TEST_P(BadRequest, IsRefusedAndChangesNothing)
 
 INSTANTIATE_TEST_SUITE_P(
     DataFileStore, BadRequest,
-    ::testing::Values(BadRequestRow{"negative bars", 2, -7, negativeBars + "-7" + mustBePositive},
-                      BadRequestRow{"one bar below none", 2, -1,
-                                    negativeBars + "-1" + mustBePositive},
-                      BadRequestRow{"lowest bar count", 2, INT32_MIN,
-                                    negativeBars + std::to_string(INT32_MIN) + mustBePositive},
-                      BadRequestRow{"number 0", 0, 10, outOfRange(0)},
-                      BadRequestRow{"negative number", -1, 10, outOfRange(-1)},
-                      BadRequestRow{"number past 9999", 10000, 10, outOfRange(10000)},
-                      BadRequestRow{
-                          "number made and closed", 1, 10,
-                          "Cannot create data file 1: this run has already made it, at %1."}),
+    ::testing::Values(
+        BadRequestRow{"negative bars", 2, -7, negativeBars + "-7" + mustBePositive},
+        BadRequestRow{"one bar below none", 2, -1, negativeBars + "-1" + mustBePositive},
+        BadRequestRow{"lowest bar count", 2, INT32_MIN,
+                      negativeBars + std::to_string(INT32_MIN) + mustBePositive},
+        BadRequestRow{"number 0", 0, 10, outOfRange(0)},
+        BadRequestRow{"negative number", -1, 10, outOfRange(-1)},
+        BadRequestRow{"number past 9999", 10000, 10, outOfRange(10000)},
+        BadRequestRow{"number made and closed", 1, 10,
+                      "Cannot create data file 1: this run has already made it, at %1."}),
     RowName());
 
 TEST_F(StoreTest, ClosingANumberNotOpenDoesNothing)

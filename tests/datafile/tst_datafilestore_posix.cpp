@@ -247,10 +247,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct KilledWriterRow : Row
 {
-    int flushEvery;           // bars between flushes; 0: never
-    std::int64_t killAfter;   // appends returned when the kill comes; -1: at a random moment
+    int flushEvery;            // bars between flushes; 0: never
+    std::int64_t killAfter;    // appends returned when the kill comes; -1: at a random moment
     Call killAt = Call::Close; // with killAfter: it dies before the next call of this kind
-    int skip = 0;             // that runs after `skip` such calls
+    int skip = 0;              // that runs after `skip` such calls
 };
 
 class KilledWriter : public FolderTestWithRows<KilledWriterRow>
@@ -263,8 +263,12 @@ namespace {
 Bar barFor(std::uint64_t i)
 {
     const double price = 100.0 + static_cast<double>(i % 1000) / 8;
-    return {1'796'623'260'000 + static_cast<std::int64_t>(i) * 60'000, price, price + 1,
-            price - 1, price + 0.5, static_cast<double>(i)};
+    return {1'796'623'260'000 + static_cast<std::int64_t>(i) * 60'000,
+            price,
+            price + 1,
+            price - 1,
+            price + 0.5,
+            static_cast<double>(i)};
 }
 
 } // namespace
@@ -421,10 +425,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FlushRow{"a new file's data", {SCMP_SYS(fdatasync)}, FlushRow::Create, EIO},
         FlushRow{"the folders of a new file", {SCMP_SYS(fsync)}, FlushRow::Create, EIO},
-        FlushRow{"a file being closed",
-                 {SCMP_SYS(fdatasync), SCMP_SYS(fsync)},
-                 FlushRow::Close,
-                 EIO},
+        FlushRow{
+            "a file being closed", {SCMP_SYS(fdatasync), SCMP_SYS(fsync)}, FlushRow::Close, EIO},
         FlushRow{"an import's bars", {SCMP_SYS(fdatasync), SCMP_SYS(fsync)}, FlushRow::Import, 1}),
     RowName());
 

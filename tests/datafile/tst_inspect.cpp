@@ -201,7 +201,8 @@ TEST_P(FreshFile, IsReportedAsJson)
     EXPECT_EQ(file["state"], jsonString(row.closed ? "closed" : "open"));
     EXPECT_EQ(file["created"], jsonString(row.created));
     EXPECT_EQ(file["tail_bars"], jsonLiteral(std::to_string(row.tail)));
-    EXPECT_EQ(file["tail_proven"], jsonLiteral(row.tail > 0 && !row.tailChanged ? "true" : "false"));
+    EXPECT_EQ(file["tail_proven"],
+              jsonLiteral(row.tail > 0 && !row.tailChanged ? "true" : "false"));
     EXPECT_EQ(file.count("error"), 0u) << result.out;
     if (row.verify) {
         EXPECT_EQ(file["zero_record"].text, row.zeroed ? std::to_string(*row.zeroed) : "null");
@@ -221,9 +222,8 @@ INSTANTIATE_TEST_SUITE_P(
                                    "2026-12-07T06:01:02.345Z", 4, 2, true},
                       FreshFileRow{"the last counted record zero, verified", 10, true,
                                    1796623262345, "2026-12-07T06:01:02.345Z", 4, 3, true},
-                      FreshFileRow{"a zero record past the first chunk read, verified", 70000,
-                                   true, 1796623262345, "2026-12-07T06:01:02.345Z", 70000, 65540,
-                                   true},
+                      FreshFileRow{"a zero record past the first chunk read, verified", 70000, true,
+                                   1796623262345, "2026-12-07T06:01:02.345Z", 70000, 65540, true},
                       FreshFileRow{"a proven tail, verified", 10, false, 1796623262345,
                                    "2026-12-07T06:01:02.345Z", 2, std::nullopt, true, 3},
                       FreshFileRow{"a tail its records do not prove", 10, false, 1796623262345,
