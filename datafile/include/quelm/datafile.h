@@ -103,8 +103,8 @@ private:
     // Counts the tail the header on disk gives when its records prove it; drops it otherwise.
     void takeTail(std::uint32_t bars, std::uint64_t checksum);
     void writeBars(const std::string &what, std::span<const Bar> bars);
-    // Flushes the records, then writes the header with every bar in bars written; `what` names
-    // the caller in a failure.
+    // Flushes the records, then writes the header with every bar in bars written and no tail,
+    // then flushes again; `what` names the caller in a failure.
     void fold(const std::string &what);
     // Writes the header with `flushed` bars written and a tail of the rest of header()'s bars,
     // proven by `checksum`; returns the system's error, 0 when done.
@@ -121,7 +121,8 @@ private:
     DataFileTail m_tailFound;
     Counting m_counting = Counting::EachAppend;
     std::uint64_t m_barsOnDisk; // the bars written the header on disk gives, its tail aside
-    // Of the records after those m_barsOnDisk counts, while they are at most maxTailBars.
+    // The checksum of the records after those m_barsOnDisk counts, kept while they are at most
+    // maxTailBars.
     std::unique_ptr<TailChecksum> m_checksum;
 };
 
