@@ -1,6 +1,7 @@
 #include "encoding.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <string>
 
@@ -140,12 +141,21 @@ Bar decodeBar(const RecordBytes &bytes)
 
 std::uint32_t crc32(const unsigned char *data, std::size_t size)
 {
+    // A byte at a time through a table: the header is encoded at every append.
+    static constexpr std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> crcs{};
+        for (std::uint32_t byte = 0; byte < crcs.size(); ++byte) {
+            std::uint32_t crc = byte;
+            for (int bit = 0; bit < 8; ++bit) {
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+            }
+            crcs[byte] = crc;
+        }
+        return crcs;
+    }();
     std::uint32_t crc = 0xFFFFFFFFu;
     for (std::size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-        }
+        crc = (crc >> 8) ^ table[(crc ^ data[i]) & 0xFFu];
     }
     return ~crc;
 }
