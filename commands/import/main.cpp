@@ -245,6 +245,8 @@ int importBars(const quelm::import::Options &options)
     std::uint64_t countedBefore = 0;
     try {
         quelm::DataFile target = openLocked(path, file);
+        // All of the bars or none: counted on disk only by the flush at the end.
+        target.setCounting(quelm::DataFile::Counting::AtFlush);
         countedBefore = target.header().barsWritten;
         // Another writer may have added bars since the check: the first bar must still
         // follow the file's last one, and all must still fit.

@@ -393,10 +393,10 @@ std::int64_t DataFileStore::makeFile(std::int32_t fileNumber, std::uint64_t capa
 }
 
 // Opens the file again through the run folder and rewrites its header as it now stands on
-// disk, so that bars another program appended stay counted, with the state set to closed
-// cleanly; then flushes it. Only the file this run made is marked: one that took its place
-// (its header gives another number or creation time) is left as it is. The writers' lock,
-// which an import holds only while it writes, is waited for, so that neither undoes the
+// disk, so that bars another program appended stay counted (its tail too, as it was), with the
+// state set to closed cleanly; then flushes it. Only the file this run made is marked: one that
+// took its place (its header gives another number or creation time) is left as it is. The writers'
+// lock, which an import holds only while it writes, is waited for, so that neither undoes the
 // other's header; it goes with the handle. A file system without locks still gets its file
 // closed.
 void DataFileStore::markClosed(std::int32_t fileNumber, std::int64_t createdMs)
@@ -434,7 +434,7 @@ void DataFileStore::markClosed(std::int32_t fileNumber, std::int64_t createdMs)
                    EEXIST);
         }
         header.closedCleanly = true;
-        bytes = encodeHeader(header);
+        bytes = encodeHeader(header, decodeTail(bytes));
         error = m_calls.writeAt(handle, 0, bytes.data(), bytes.size());
     }
     if (error == 0) {
