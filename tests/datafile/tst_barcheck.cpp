@@ -17,6 +17,7 @@ using testsupport::RowName;
 namespace {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double largest = std::numeric_limits<double>::max();
 constexpr std::int64_t t0 = 1796623260000; // 2026-12-07T06:01:00.000Z
 
 Bar bar(std::int64_t minute, double open = 2, double high = 3, double low = 1, double close = 2,
@@ -33,6 +34,11 @@ struct BarCheckRow
     std::uint64_t room;
     const char *problem; // empty when the bars are fit
 };
+
+std::ostream &operator<<(std::ostream &out, const BarCheckRow &row)
+{
+    return out << row.name;
+}
 
 class BarCheck : public ::testing::TestWithParam<BarCheckRow>
 {
@@ -52,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         BarCheckRow{"fit, edges equal", {bar(0, 1, 1, 1, 1, 0), bar(1, -0.0, 0, -0.0, 0, -0.0)},
                     std::nullopt, 2, ""},
         BarCheckRow{"fit, subnormal and largest",
-                    {bar(0, 5e-324, 1.8e308, 0, 5e-324, 1.8e308)}, t0 - 1, 1, ""},
+                    {bar(0, 5e-324, largest, 0, 5e-324, largest)}, t0 - 1, 1, ""},
         BarCheckRow{"open not a number",
                     {bar(0), bar(1, std::numeric_limits<double>::quiet_NaN())}, std::nullopt, 9,
                     "bar 1 (2026-12-07T06:02:00.000Z): its open, nan, is not a finite number"},
