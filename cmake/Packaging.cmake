@@ -2,6 +2,7 @@
 #   quelm                  the window and the commands (component "programs")
 #   libquelm-datafile1     the shared data file library (component "library")
 #   libquelm-datafile-dev  its headers, .so link, CMake package and .pc file ("development")
+#   python3-quelm          the Python module, when it is built ("python")
 # dpkg-shlibdeps works out the system libraries each needs from the binaries themselves.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quelm)
@@ -67,7 +68,20 @@ set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
     "time or in bulk. This package holds the C++20 headers, the CMake package\n"
     "QuelmDataFile (target Quelm::datafile) and the pkg-config file\n"
     "quelm-datafile.pc.")
-foreach(_quelm_component PROGRAMS LIBRARY DEVELOPMENT)
+if(TARGET quelm_python)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+  set(CPACK_COMPONENT_PYTHON_DEPENDS library)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-quelm)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "${QUELM_PYTHON_PACKAGE_DEPENDS}")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS python3-pandas)
+  set(CPACK_COMPONENT_PYTHON_DESCRIPTION
+      "Python module for Quelm's numbered data files of time-series bars\n"
+      "The module quelm opens, makes, reads and fills Quelm's data files from\n"
+      "Python through the data file library: bars come as numpy arrays or pandas\n"
+      "DataFrames, and are checked before they are appended.")
+endif()
+foreach(_quelm_component PROGRAMS LIBRARY DEVELOPMENT PYTHON)
   string(JOIN "" CPACK_COMPONENT_${_quelm_component}_DESCRIPTION
          ${CPACK_COMPONENT_${_quelm_component}_DESCRIPTION})
 endforeach()
