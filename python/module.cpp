@@ -28,11 +28,11 @@ DataFile::Mode modeFrom(const std::string &mode)
         return DataFile::Mode::Exclusive;
     }
     throw py::value_error("mode is 'r' (read), 'r+' (add bars) or 'x' (add bars holding the "
-                          "writers' lock), not '" + mode + "'");
+                          "writers' lock), not '" +
+                          mode + "'");
 }
 
-std::unique_ptr<PythonDataFile> openFile(const std::filesystem::path &path,
-                                         const std::string &mode)
+std::unique_ptr<PythonDataFile> openFile(const std::filesystem::path &path, const std::string &mode)
 {
     const DataFile::Mode how = modeFrom(mode);
     py::gil_scoped_release withoutGil;
@@ -53,8 +53,8 @@ std::unique_ptr<PythonDataFile> createFile(const std::filesystem::path &path,
 py::object utcTime(std::int64_t ms)
 {
     const py::module_ datetime = py::module_::import("datetime");
-    const py::object epoch =
-        datetime.attr("datetime")(1970, 1, 1, py::arg("tzinfo") = datetime.attr("timezone").attr("utc"));
+    const py::object epoch = datetime.attr("datetime")(
+        1970, 1, 1, py::arg("tzinfo") = datetime.attr("timezone").attr("utc"));
     return epoch + datetime.attr("timedelta")(py::arg("milliseconds") = ms);
 }
 
@@ -62,8 +62,8 @@ py::object utcTime(std::int64_t ms)
 void registerDataFileError(py::module_ &module)
 {
     // Kept for the life of the process: the translator below may run until the interpreter ends.
-    static auto &type = *new py::exception<quelm::DataFileError>(module, "DataFileError",
-                                                                 PyExc_OSError);
+    static auto &type =
+        *new py::exception<quelm::DataFileError>(module, "DataFileError", PyExc_OSError);
     type.doc() = "A data file cannot be opened, made, read or written: the library's sentence "
                  "saying what, on which file and why, with the system's errno when one is behind "
                  "it (else errno is None).";
@@ -91,18 +91,22 @@ PYBIND11_MODULE(quelm, module)
     registerDataFileError(module);
 
     py::class_<DataFileHeader>(module, "Header", "A data file's header.")
-        .def_property_readonly("number", [](const DataFileHeader &h) { return h.fileNumber; },
-                               "The file's number in its run (0 for a file made by create).")
-        .def_property_readonly("capacity", [](const DataFileHeader &h) { return h.capacity; },
-                               "The bars the file has room for.")
-        .def_property_readonly("bars", [](const DataFileHeader &h) { return h.barsWritten; },
-                               "The bars stored, appended ones counted at once.")
+        .def_property_readonly(
+            "number", [](const DataFileHeader &h) { return h.fileNumber; },
+            "The file's number in its run (0 for a file made by create).")
+        .def_property_readonly(
+            "capacity", [](const DataFileHeader &h) { return h.capacity; },
+            "The bars the file has room for.")
+        .def_property_readonly(
+            "bars", [](const DataFileHeader &h) { return h.barsWritten; },
+            "The bars stored, appended ones counted at once.")
         .def_property_readonly(
             "state", [](const DataFileHeader &h) { return h.closedCleanly ? "closed" : "open"; },
             "'closed' once its writer closed it cleanly, 'open' while it is written or after "
             "its writer was killed.")
-        .def_property_readonly("created", [](const DataFileHeader &h) { return utcTime(h.createdMs); },
-                               "When the file was made, a datetime in UTC.")
+        .def_property_readonly(
+            "created", [](const DataFileHeader &h) { return utcTime(h.createdMs); },
+            "When the file was made, a datetime in UTC.")
         .def("__repr__", [](const DataFileHeader &h) {
             return "<quelm.Header number=" + std::to_string(h.fileNumber) +
                    " capacity=" + std::to_string(h.capacity) +
@@ -149,8 +153,7 @@ PYBIND11_MODULE(quelm, module)
                "Opens and checks the data file at path: mode 'r' to read, 'r+' to add bars, 'x' "
                "to add bars holding the writers' lock. Raises DataFileError saying why it "
                "cannot.");
-    module.def("create", &createFile, py::arg("path"), py::arg("capacity"),
-               py::arg("mode") = "x",
+    module.def("create", &createFile, py::arg("path"), py::arg("capacity"), py::arg("mode") = "x",
                "Makes a new data file at path with room for capacity bars, complete before it "
                "gets its name, and opens it in mode ('x' or 'r+'). Never replaces a file: "
                "raises DataFileError (errno EEXIST) when path exists, leaving nothing behind.");

@@ -76,8 +76,7 @@ py::object PythonDataFile::item(py::handle key)
     const auto bars = static_cast<py::ssize_t>(header().barsWritten);
     if (py::isinstance<py::slice>(key)) {
         py::ssize_t start = 0, stop = 0, step = 0, length = 0;
-        if (!py::reinterpret_borrow<py::slice>(key).compute(bars, &start, &stop, &step,
-                                                            &length)) {
+        if (!py::reinterpret_borrow<py::slice>(key).compute(bars, &start, &stop, &step, &length)) {
             throw py::error_already_set();
         }
         if (length == 0) {
@@ -114,8 +113,7 @@ py::object PythonDataFile::toPandas()
     // pandas keeps times in nanoseconds and a frame's float columns as one block of rows by
     // columns: the bars go straight into both, a slice at a time, without the GIL.
     py::array times(py::dtype("datetime64[ns]"), static_cast<py::ssize_t>(bars));
-    py::array values(py::dtype("float64"),
-                     {py::ssize_t{5}, static_cast<py::ssize_t>(bars)});
+    py::array values(py::dtype("float64"), {py::ssize_t{5}, static_cast<py::ssize_t>(bars)});
     auto *const ns = static_cast<std::int64_t *>(times.mutable_data());
     auto *const columns = static_cast<double *>(values.mutable_data());
     const std::optional<std::uint64_t> outside = withFile([&](DataFile &file) {
@@ -123,8 +121,8 @@ py::object PythonDataFile::toPandas()
         constexpr std::int64_t limit = std::numeric_limits<std::int64_t>::max() / nsPerMs;
         std::vector<Bar> slice(std::min<std::uint64_t>(bars, 65536));
         for (std::uint64_t first = 0; first < bars; first += slice.size()) {
-            const std::span<Bar> part = std::span(slice).first(
-                std::min<std::uint64_t>(slice.size(), bars - first));
+            const std::span<Bar> part =
+                std::span(slice).first(std::min<std::uint64_t>(slice.size(), bars - first));
             file.readBars(first, part);
             for (std::size_t i = 0; i < part.size(); ++i) {
                 const Bar &bar = part[i];
@@ -150,8 +148,8 @@ py::object PythonDataFile::toPandas()
     const py::object index =
         pandas.attr("DatetimeIndex")(times, py::arg("name") = "time").attr("tz_localize")("UTC");
     return pandas.attr("DataFrame")(values.attr("T"), py::arg("index") = index,
-                                    py::arg("columns") = py::make_tuple("open", "high", "low",
-                                                                        "close", "volume"),
+                                    py::arg("columns") =
+                                        py::make_tuple("open", "high", "low", "close", "volume"),
                                     py::arg("copy") = false);
 }
 
@@ -169,8 +167,7 @@ void PythonDataFile::append(py::handle bars)
     });
     if (problem) {
         throw py::value_error("Cannot append " + barsText(view.size()) + " to data file " +
-                              pathText(m_path) + ": " + problem->message +
-                              "; none was appended.");
+                              pathText(m_path) + ": " + problem->message + "; none was appended.");
     }
 }
 

@@ -21,7 +21,7 @@ std::string numberText(double value)
 std::string timeText(std::int64_t ms)
 {
     using namespace std::chrono;
-    constexpr std::int64_t lowest = -62'167'219'200'000; // 0000-01-01T00:00:00Z
+    constexpr std::int64_t lowest = -62'167'219'200'000;  // 0000-01-01T00:00:00Z
     constexpr std::int64_t highest = 253'402'300'799'999; // 9999-12-31T23:59:59.999Z
     if (ms < lowest || ms > highest) {
         return std::to_string(ms) + " ms since 1970";
@@ -51,8 +51,7 @@ std::string reasonAgainst(const Bar &bar, std::optional<std::int64_t> before, bo
     }
     if (before && bar.timeMs <= *before) {
         return std::string("its time is not after that of ") +
-               (firstOfBatch ? "the file's last bar, " : "the bar before it, ") +
-               timeText(*before);
+               (firstOfBatch ? "the file's last bar, " : "the bar before it, ") + timeText(*before);
     }
     if (bar.high < bar.low) {
         return "its high, " + numberText(bar.high) + ", is below its low, " + numberText(bar.low);
