@@ -30,7 +30,7 @@ std::string timeText(std::int64_t ms)
     const sys_days day = floor<days>(time);
     const year_month_day date(day);
     const hh_mm_ss clock(time - day);
-    char text[32];
+    char text[80]; // room for any int in each field, though each fits its width
     std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", int(date.year()),
                   unsigned(date.month()), unsigned(date.day()), int(clock.hours().count()),
                   int(clock.minutes().count()), int(clock.seconds().count()),
