@@ -3,7 +3,6 @@ import datetime as dt
 import errno
 import math
 import os
-import struct
 import subprocess
 import sys
 import time
@@ -16,6 +15,7 @@ import quelm
 from conftest import T0, bars, command, run
 
 LARGEST = sys.float_info.max
+NAMES = ("open", "high", "low", "close", "volume")
 
 
 @pytest.mark.parametrize(
@@ -31,7 +31,7 @@ def test_round_trip_with_the_commands_is_bit_for_bit(tmp_path, values):
     """What the module appends, quelm-export prints exactly; what quelm-import stores from
     that text, the module reads exactly."""
     stored = bars(2)
-    for name, value in zip(("open", "high", "low", "close", "volume"), values):
+    for name, value in zip(NAMES, values):
         stored[name][1] = value
     written = tmp_path / "written.qdf"
     with quelm.create(written, 2) as file:
@@ -41,10 +41,8 @@ def test_round_trip_with_the_commands_is_bit_for_bit(tmp_path, values):
     assert exported.returncode == 0, exported.stderr
     lines = exported.stdout.splitlines()
     assert lines[0] == "time,open,high,low,close,volume"
-    numbers = [[float(field) for field in line.split(",")[1:]] for line in lines[1:]]
-    packed = struct.pack("<10d", *(n for row in numbers for n in row))
-    names = ("open", "high", "low", "close", "volume")
-    assert packed == np.stack([stored[name] for name in names], axis=1).tobytes()
+    numbers = np.array([[float(n) for n in line.split(",")[1:]] for line in lines[1:]])
+    assert numbers.tobytes() == np.stack([stored[n] for n in NAMES], axis=1).tobytes()
 
     csv = tmp_path / "bars.csv"
     csv.write_text(exported.stdout)
@@ -79,16 +77,6 @@ def test_a_damaged_file_raises_and_names_the_reason(filled, damage, number, reas
     assert str(filled) in str(raised.value) and reason in str(raised.value)
 
 
-def test_the_writers_lock_is_held_in_mode_x(filled):
-    with quelm.open(filled, "x"):
-        with pytest.raises(quelm.DataFileError, match="another program is writing to it") as raised:
-            quelm.open(filled, "x")
-        assert raised.value.errno in (errno.EWOULDBLOCK, errno.EAGAIN)
-    with pytest.raises(quelm.DataFileError) as raised:
-        quelm.create(filled, 4)
-    assert raised.value.errno == errno.EEXIST
-
-
 LAST = np.datetime64(T0 + 60_000, "ms")  # the time of the file's last bar, bar 1
 
 
@@ -107,18 +95,8 @@ def refused(name, batch, error=ValueError, message="", mode="r+"):
                 message=r"bar 1 \(2026-12-07T06:04:00.000Z\): its open, nan, is not a finite"),
         refused("1.8e308 is infinite", [(later(1), 1, 1.8e308, 0, 1, 1)],
                 message="its high, inf, is not a finite"),
-        refused("high below low", [(later(1), 1, 0, 2, 1, 1)],
-                message="its high, 0, is below its low, 2"),
-        refused("open above high", [(later(1), 3, 2, 0, 1, 1)],
-                message="its open, 3, is outside its low and high"),
-        refused("close below low", [(later(1), 1, 2, 0, -1, 1)],
-                message="its close, -1, is outside"),
-        refused("volume negative", [(later(1), 1, 2, 0, 1, -5)],
-                message="its volume, -5, is negative"),
         refused("time of the last bar", [(LAST, 1, 2, 0, 1, 1)],
                 message="not after that of the file's last bar"),
-        refused("time going back", [(later(2), 1, 2, 0, 1, 1), (later(1), 1, 2, 0, 1, 1)],
-                message="not after that of the bar before it"),
         refused("one past the room", [(later(i), 1, 2, 0, 1, 1) for i in (1, 2, 3)],
                 message=r"bar 2 .*the file has room for 2 more bars"),
         refused("time missing", [(np.datetime64("NaT"), 1, 2, 0, 1, 1)], message="missing"),
@@ -142,21 +120,18 @@ def test_a_refused_append_leaves_the_file_as_it_was(filled, mode, batch, error, 
 def same_bars():
     """Bars 2 and 3 of conftest.bars, each way append takes them."""
     wanted = bars(2, start=2)
-    times = wanted["time"]
-    frame = pd.DataFrame({name: wanted[name] for name in ("open", "high", "low", "close", "volume")},
+    times, rows = wanted["time"], [tuple(bar) for bar in wanted.tolist()]
+    frame = pd.DataFrame({name: wanted[name] for name in wanted.dtype.names[1:]},
                          index=pd.DatetimeIndex(times, name="time"))
     berlin = frame.tz_localize("UTC").tz_convert("Europe/Berlin")
-    reordered = np.zeros(2, dtype=[("volume", "f4"), ("close", "f8"), ("low", "i8"),
+    reordered = np.zeros(2, dtype=[("volume", "f4"), ("close", "f8"), ("low", "f8"),
                                    ("high", "f8"), ("open", "f8"), ("time", "i8")])
     for name in reordered.dtype.names:
-        reordered[name] = wanted[name].astype("i8") if name == "time" else wanted[name]
-    utc = dt.timezone.utc
-    aware = [dt.datetime.fromtimestamp(int(t) / 1000, utc).astimezone(dt.timezone(dt.timedelta(hours=-5)))
-             for t in times.astype("i8")]
-    rows = [tuple(bar) for bar in wanted.tolist()]
+        reordered[name] = wanted[name].astype(reordered.dtype[name])
+    zone = dt.timezone(dt.timedelta(hours=-5))
+    aware = [dt.datetime.fromtimestamp(t / 1000, zone) for t in times.astype("i8").tolist()]
     return wanted, [
         pytest.param(wanted, id="the bar dtype"),
-        pytest.param(wanted[::-1][::-1], id="a view of it"),
         pytest.param(reordered, id="other field order and types, times in ms"),
         pytest.param(frame, id="frame, times its index"),
         pytest.param(berlin, id="frame, zoned index"),
@@ -214,18 +189,12 @@ def test_to_pandas_refuses_a_time_pandas_cannot_hold(tmp_path):
             file.to_pandas()
 
 
-@pytest.mark.parametrize(
-    "key, first, count",
-    [(0, 0, None), (-1, 2, None), (slice(None), 0, 3), (slice(1, 99), 1, 2), (slice(-2, None), 1, 2),
-     (slice(None, None, 2), 0, 3), (slice(None, None, -1), 0, 3), (slice(5, 9), 0, 0)],
-)
-def test_indexing_is_numpys(tmp_path, key, first, count):
+@pytest.mark.parametrize("key", [0, -1, slice(None), slice(1, 99), slice(-2, None),
+                                 slice(None, None, 2), slice(None, None, -2), slice(5, 9)])
+def test_indexing_is_numpys(tmp_path, key):
     with quelm.create(tmp_path / "bars.qdf", 3) as file:
         file.append(bars(3))
-        expected = bars(3)[key]
-        assert np.array_equal(file[key], expected)
-        if count is not None:
-            assert file.read(first, count).tobytes() == bars(3)[first:first + count].tobytes()
+        assert np.array_equal(file[key], bars(3)[key])
         with pytest.raises(IndexError, match="holds 3 bars"):
             file.read(2, 2)
 
