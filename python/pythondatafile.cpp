@@ -108,7 +108,6 @@ py::object PythonDataFile::item(py::handle key)
 py::object PythonDataFile::toPandas()
 {
     const py::module_ pandas = py::module_::import("pandas");
-    const py::module_ numpy = py::module_::import("numpy");
     const std::uint64_t bars = header().barsWritten;
     // pandas keeps times in nanoseconds and a frame's float columns as one block of rows by
     // columns: the bars go straight into both, a slice at a time, without the GIL.
