@@ -12,8 +12,12 @@ WINE_ENV = env -u DISPLAY WINEPREFIX=$(CURDIR)/$(WINDOWS_DIR)/wineprefix WINEDEB
 	WINEDLLOVERRIDES=mscoree,mshtml=
 # Repetitions run in a random order, so that slow spells of a shared machine hit all figures.
 BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
-BENCH_BUILD = cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUELM_BENCH=ON && \
-	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target quelm-bench
+BENCH_BUILD = cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUELM_BENCH=ON \
+	-DQUELM_PYTHON=ON && \
+	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target quelm-bench quelm_python
+# The Python module's figure, by Debian's Python (which has numpy and pandas).
+MODULE_BENCH = /usr/bin/python3 bench/module-vs-numpy.py --module $(BENCH_DIR)/python \
+	--disk $(BENCH_DIR)
 
 .PHONY: deps configure build run test test-windows package bench bench-smoke bench-csv
 
@@ -21,7 +25,7 @@ deps:
 	scripts/install-deps
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR) -DQUELM_PYTHON=ON $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD_DIR) --parallel $(JOBS)
@@ -49,11 +53,13 @@ package: build
 bench: deps
 	$(BENCH_BUILD)
 	cd $(BENCH_DIR) && bench/quelm-bench $(BENCH_ARGS)
+	$(MODULE_BENCH)
 
 # Each benchmark once, briefly: CI checks that they build and run, not how fast.
 bench-smoke: deps
 	$(BENCH_BUILD)
 	cd $(BENCH_DIR) && bench/quelm-bench --benchmark_min_time=0.001
+	$(MODULE_BENCH) --bars 10000 --runs 1
 
 # Importing and exporting a CSV of 10^6 bars with the commands, against pandas on the same CSV
 # (Debian's python3, which has pandas).
