@@ -301,8 +301,10 @@ int chartFile(const std::vector<tools::Argument> &arguments)
     }
     const std::filesystem::path output =
         options.output.value_or(std::filesystem::path(options.file).replace_extension(".svg"));
-    std::error_code ignored;
-    if (!options.toStandardOutput && std::filesystem::equivalent(options.file, output, ignored)) {
+    // When the system cannot tell, opening the data file and writing the chart say why.
+    bool same = false;
+    if (!options.toStandardOutput && systemFileCalls().sameFile(options.file, output, same) == 0 &&
+        same) {
         std::cerr << "quelm-chart: the chart would replace the data file " +
                          lineText(nameText(options.file)) + "; give another with -o\n";
         return usageStatus;
