@@ -30,15 +30,16 @@ def make_data_file(path, capacity):
 
 
 def write_daily_csv(path, bars):
-    """The daily-download shape: a Date column with a time and no zone, and an Adj Close."""
+    """The daily-download shape: a Date column with a time and no zone, prices in cents, an Adj
+    Close to six places and volumes in the millions, as the portals write them."""
     start = 1_704_067_200  # 2024-01-01T00:00:00Z
     with open(path, "w", encoding="ascii", newline="\n") as file:
         file.write("Date,Open,High,Low,Close,Adj Close,Volume\n")
         for i in range(bars):
             stamp = time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(start + i * 60))
             price = 100 + (i % 1000) / 7
-            file.write(f"{stamp},{price},{price + 1.25},{price - 0.5},{price + 0.1},"
-                       f"{price + 0.05},{(i % 97) * 10}\n")
+            file.write(f"{stamp},{price:.2f},{price + 1.25:.2f},{price - 0.5:.2f},"
+                       f"{price + 0.1:.2f},{price * 0.987:.6f},{(i % 97) * 12345 + 100000}\n")
 
 
 def timed(command, before=None):
