@@ -3,10 +3,13 @@
 #include "bartext.h"
 #include "commanderror.h"
 #include "csvfields.h"
+#include "numbertext.h"
+#include "textescape.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <new>
 
 namespace quelm {
 
@@ -17,13 +20,14 @@ using timetext::Shape;
 
 namespace {
 
-constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 // The records the layout is read from, at most.
 constexpr std::size_t sampleRecords = 50;
 constexpr std::size_t sampleBytes = 1 << 18;
 constexpr std::int64_t msPerDay = 86'400'000;
 // 1971-01-01T00:00:00Z: epoch numbers read by their digits stand for times after it.
 constexpr std::int64_t earliestEpoch = 365 * msPerDay;
+// Room made at once for at most this many bars; a larger input grows its room as it goes.
+constexpr std::uint64_t reservedBarsAtMost = std::uint64_t{1} << 25;
 
 bool isBlank(std::string_view text)
 {
@@ -32,7 +36,19 @@ bool isBlank(std::string_view text)
 
 std::string quoted(std::string_view text)
 {
-    return "\"" + std::string(text) + "\"";
+    return inspect::quotedText(text);
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Two digits at text[at] as a number, or -1.
+int twoDigits(std::string_view text, std::size_t at)
+{
+    return isDigit(text[at]) && isDigit(text[at + 1]) ? (text[at] - '0') * 10 + (text[at + 1] - '0')
+                                                      : -1;
 }
 
 std::string dateText(std::int64_t ms)
@@ -64,7 +80,12 @@ CsvBarReader::CsvBarReader(csv::Settings settings, std::optional<std::int64_t> a
 {
 }
 
-void CsvBarReader::feed(std::string_view text)
+void CsvBarReader::feed(std::string_view bytes)
+{
+    takeText(m_input.decode(bytes));
+}
+
+void CsvBarReader::takeText(std::string_view text)
 {
     while (!text.empty()) {
         const void *found = std::memchr(text.data(), '\n', text.size());
@@ -87,6 +108,7 @@ void CsvBarReader::feed(std::string_view text)
 
 void CsvBarReader::finish()
 {
+    takeText(m_input.finish());
     if (!m_partial.empty()) {
         takeLine(m_partial);
         m_partial.clear();
@@ -153,9 +175,6 @@ void CsvBarReader::takeLine(std::string_view line)
     if (!line.empty() && line.back() == '\r') {
         line.remove_suffix(1);
     }
-    if (m_physicalLine == 1 && line.starts_with(byteOrderMark)) {
-        line.remove_prefix(byteOrderMark.size());
-    }
     if (m_physicalLine <= m_settings.skip) {
         return;
     }
@@ -186,6 +205,7 @@ void CsvBarReader::takeRecord(std::string_view record, std::uint64_t line)
     }
     m_sample.push_back({std::string(record), line});
     m_sampleBytes += record.size();
+    m_shortestRecord = std::min(m_shortestRecord, record.size() + 1);
     if (m_sample.size() == sampleRecords || m_sampleBytes >= sampleBytes) {
         decide();
     }
@@ -194,6 +214,7 @@ void CsvBarReader::takeRecord(std::string_view record, std::uint64_t line)
 void CsvBarReader::decide()
 {
     m_layout = csv::decideLayout(m_sample, m_settings);
+    reserveBars();
     for (const csv::Record &record : m_sample) {
         if ((!m_layout->banner || m_layout->banner->line != record.line) &&
             (!m_layout->header || m_layout->header->line != record.line)) {
@@ -204,11 +225,52 @@ void CsvBarReader::decide()
     m_sample.shrink_to_fit();
 }
 
+void CsvBarReader::reserveBars()
+{
+    if (m_expectedBytes == 0 || m_shortestRecord == SIZE_MAX) {
+        return;
+    }
+    // No more bars than lines as short as the shortest of the first records. Room that is
+    // never filled costs address space alone.
+    const std::uint64_t most =
+        std::min({m_expectedBytes / m_shortestRecord + 1, m_room, reservedBarsAtMost});
+    try {
+        m_bars.reserve(static_cast<std::size_t>(most));
+    } catch (const std::bad_alloc &) {
+        // It grows as it goes instead.
+    }
+}
+
+bool CsvBarReader::isHoliday() const
+{
+    for (const Field price : {Field::Open, Field::High, Field::Low, Field::Close}) {
+        if (!numbertext::isMissing(field(price))) {
+            return false;
+        }
+    }
+    if (m_layout->at(Field::Volume) < 0) {
+        return true;
+    }
+    const std::string_view volume = field(Field::Volume);
+    return numbertext::isMissing(volume) ||
+           volume.find_first_not_of("0.,") == std::string_view::npos;
+}
+
 void CsvBarReader::readRecord(std::string_view record, std::uint64_t line)
 {
     m_line = line;
-    csv::split(record, m_layout->delimiter, m_fields, m_scratch);
+    const int broken = csv::split(record, m_layout->delimiter, m_fields, m_scratch);
     const std::size_t expected = m_layout->fields;
+    if (broken >= 0) {
+        const bool open = std::count(record.begin(), record.end(), '"') % 2 != 0;
+        addProblem(line, broken + 1,
+                   open ? "its quote never closes: the input ends inside it"
+                        : "text follows the closing quote of " +
+                              quoted(m_fields[static_cast<std::size_t>(broken)]) +
+                              " before the next delimiter; a quoted field ends at its closing "
+                              "quote");
+        return;
+    }
     if (m_fields.size() < expected) {
         addProblem(line, static_cast<int>(m_fields.size()) + 1,
                    "missing; a line holds " + std::to_string(expected) + " fields" +
@@ -219,6 +281,15 @@ void CsvBarReader::readRecord(std::string_view record, std::uint64_t line)
         addProblem(line, static_cast<int>(expected) + 1,
                    "a line holds " + std::to_string(expected) + " fields" +
                        (m_layout->header ? ", as the header names" : "") + "; this one has more");
+        return;
+    }
+    if (isHoliday()) {
+        // Skipped, once its time reads: a line of no time at all is no holiday.
+        std::int64_t ms = 0;
+        bool zoned = false, pending = false;
+        if (readTime(ms, zoned, pending) && m_holidays++ == 0) {
+            m_firstHoliday = line;
+        }
         return;
     }
 
@@ -261,81 +332,174 @@ void CsvBarReader::readRecord(std::string_view record, std::uint64_t line)
                        (m_room == 1 ? " more bar" : " more bars") + ", and this is one more");
     }
     if (m_badLines == 0) {
-        const std::size_t index = m_bars.size();
-        if (m_jumps.empty() || lineOf(index) != line) {
-            m_jumps.emplace_back(index, line);
+        if (line != m_nextLine) {
+            m_jumps.emplace_back(m_bars.size(), line);
         }
+        m_nextLine = line + 1;
         m_bars.push_back(bar);
     }
+}
+
+bool CsvBarReader::readIsoQuickly(std::string_view text, std::int64_t &ms, bool &zoned)
+{
+    // yyyy-mm-dd, then a blank or T and hh:mm, :ss and .fff optional, then Z optional; anything
+    // else is read by the full reader, which says what is wrong.
+    const std::size_t size = text.size();
+    if (size < 10 || text[4] != '-' || text[7] != '-') {
+        return false;
+    }
+    if (std::memcmp(text.data(), m_dayText, sizeof m_dayText) != 0) {
+        const int century = twoDigits(text, 0), year = twoDigits(text, 2);
+        const int month = twoDigits(text, 5), day = twoDigits(text, 8);
+        if (century < 0 || year < 0 || month < 1 || month > 12 || day < 1) {
+            return false;
+        }
+        const std::int64_t days = timetext::daysFromCivil(
+            century * 100 + year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+        std::int64_t backYear = 0;
+        unsigned backMonth = 0, backDay = 0;
+        timetext::civilFromDays(days, backYear, backMonth, backDay);
+        if (backDay != static_cast<unsigned>(day)) {
+            return false;
+        }
+        std::memcpy(m_dayText, text.data(), sizeof m_dayText);
+        m_dayMs = days * msPerDay;
+    }
+    ms = m_dayMs;
+    zoned = false;
+    std::size_t at = 10;
+    if (at == size) {
+        return true;
+    }
+    if ((text[at] != ' ' && text[at] != 'T') || size < 16 || text[13] != ':') {
+        return false;
+    }
+    const int hour = twoDigits(text, 11), minute = twoDigits(text, 14);
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59) {
+        return false;
+    }
+    std::int64_t clock = (hour * 60 + minute) * 60'000;
+    at = 16;
+    if (at + 3 <= size && text[at] == ':') {
+        const int second = twoDigits(text, at + 1);
+        if (second < 0 || second > 59) {
+            return false;
+        }
+        clock += second * 1000;
+        at += 3;
+        if (at + 4 <= size && text[at] == '.') {
+            const int tenths = twoDigits(text, at + 1);
+            if (tenths < 0 || !isDigit(text[at + 3])) {
+                return false;
+            }
+            clock += tenths * 10 + (text[at + 3] - '0');
+            at += 4;
+        }
+    }
+    if (at + 1 == size && text[at] == 'Z') {
+        zoned = true;
+        ++at;
+    }
+    ms += clock;
+    return at == size;
+}
+
+bool CsvBarReader::readDateAndClock(timetext::Reading &reading)
+{
+    try {
+        reading = timetext::readTime(field(Field::Date));
+    } catch (const tools::InputError &error) {
+        addProblem(m_line, column(Field::Date), error.what());
+        return false;
+    }
+    try {
+        const std::int64_t clock = timetext::readClock(field(Field::Time));
+        reading.ms += clock;
+        if (reading.dayFirstMs) {
+            *reading.dayFirstMs += clock;
+        }
+    } catch (const tools::InputError &error) {
+        addProblem(m_line, column(Field::Time), error.what());
+        return false;
+    }
+    return true;
+}
+
+bool CsvBarReader::readEpoch(std::string_view text, timetext::Reading &reading)
+{
+    const int timeColumn = column(Field::Time);
+    const std::uint64_t line = m_line;
+    reading.shape = Shape::Epoch;
+    reading.zoned = true;
+    if (m_settings.epochUnit) {
+        reading.ms = timetext::epochMs(text, *m_settings.epochUnit);
+        return true;
+    }
+    const auto unit = timetext::unitOfDigits(text);
+    const std::string digits = std::to_string(timetext::integerDigits(text));
+    if (!unit) {
+        addProblem(line, timeColumn,
+                   quoted(text) + " is an epoch number of " + digits +
+                       " digits; its unit is read from 10 digits (s), 13 (ms), 16 "
+                       "(us) or 19 (ns); --epoch-unit s|ms|us|ns gives it");
+        return false;
+    }
+    if (m_unit && *unit != *m_unit) {
+        addProblem(line, timeColumn,
+                   quoted(text) + " has " + digits + " digits, epoch " + unitName(*unit) +
+                       ", but " + lineText(m_unitLine) + " has epoch " + unitName(*m_unit) +
+                       "; a column holds one unit; --epoch-unit s|ms|us|ns gives it");
+        return false;
+    }
+    reading.ms = timetext::epochMs(text, *unit);
+    if (reading.ms < earliestEpoch || reading.ms > m_latest) {
+        addProblem(line, timeColumn,
+                   quoted(text) + " read as epoch " + unitName(*unit) + " (" + digits +
+                       " digits) is " + timeText(reading.ms) +
+                       ", not between 1971 and a year from now; --epoch-unit "
+                       "s|ms|us|ns gives the unit");
+        return false;
+    }
+    if (!m_unit) {
+        m_unit = unit;
+        m_unitLine = line;
+    }
+    return true;
 }
 
 bool CsvBarReader::readTime(std::int64_t &ms, bool &zoned, bool &pending)
 {
     const int timeColumn = column(Field::Time);
-    const std::string_view text = m_fields[static_cast<std::size_t>(timeColumn - 1)];
+    const std::string_view text = field(Field::Time);
     const int dateColumn = column(Field::Date);
     const std::uint64_t line = m_line;
+    if (m_shape == Shape::Iso && dateColumn == 0 && !m_settings.timeFormat &&
+        readIsoQuickly(text, ms, zoned)) {
+        return true;
+    }
     timetext::Reading reading;
     try {
         if (m_settings.timeFormat) {
             const std::string whole =
-                dateColumn > 0 ? std::string(m_fields[static_cast<std::size_t>(dateColumn - 1)]) +
-                                     " " + std::string(text)
+                dateColumn > 0 ? std::string(field(Field::Date)) + " " + std::string(text)
                                : std::string(text);
             reading = timetext::readTime(whole, *m_settings.timeFormat);
         } else if (dateColumn > 0) {
-            reading = timetext::readTime(m_fields[static_cast<std::size_t>(dateColumn - 1)]);
-            const std::int64_t clock = timetext::readClock(text);
-            reading.ms += clock;
-            if (reading.dayFirstMs) {
-                *reading.dayFirstMs += clock;
+            if (!readDateAndClock(reading)) {
+                return false;
             }
         } else if (timetext::isEpochNumber(text) &&
                    (m_settings.epochUnit || (text.find('.') != std::string_view::npos ||
                                              (timetext::integerDigits(text) != 8 &&
                                               timetext::integerDigits(text) != 14)))) {
-            reading.shape = Shape::Epoch;
-            reading.zoned = true;
-            if (m_settings.epochUnit) {
-                reading.ms = timetext::epochMs(text, *m_settings.epochUnit);
-            } else {
-                const auto unit = timetext::unitOfDigits(text);
-                const std::string digits = std::to_string(timetext::integerDigits(text));
-                if (!unit) {
-                    addProblem(line, timeColumn,
-                               quoted(text) + " is an epoch number of " + digits +
-                                   " digits; its unit is read from 10 digits (s), 13 (ms), 16 "
-                                   "(us) or 19 (ns); --epoch-unit s|ms|us|ns gives it");
-                    return false;
-                }
-                if (m_unit && *unit != *m_unit) {
-                    addProblem(line, timeColumn,
-                               quoted(text) + " has " + digits + " digits, epoch " +
-                                   unitName(*unit) + ", but " + lineText(m_unitLine) +
-                                   " has epoch " + unitName(*m_unit) +
-                                   "; a column holds one unit; --epoch-unit s|ms|us|ns gives it");
-                    return false;
-                }
-                reading.ms = timetext::epochMs(text, *unit);
-                if (reading.ms < earliestEpoch || reading.ms > m_latest) {
-                    addProblem(line, timeColumn,
-                               quoted(text) + " read as epoch " + unitName(*unit) + " (" + digits +
-                                   " digits) is " + timeText(reading.ms) +
-                                   ", not between 1971 and a year from now; --epoch-unit "
-                                   "s|ms|us|ns gives the unit");
-                    return false;
-                }
-                if (!m_unit) {
-                    m_unit = unit;
-                    m_unitLine = line;
-                }
+            if (!readEpoch(text, reading)) {
+                return false;
             }
         } else {
             reading = timetext::readTime(text);
         }
     } catch (const tools::InputError &error) {
-        addProblem(line, dateColumn > 0 && !m_settings.timeFormat ? dateColumn : timeColumn,
-                   error.what());
+        addProblem(line, timeColumn, error.what());
         return false;
     }
     if (!m_shape) {
@@ -354,9 +518,8 @@ bool CsvBarReader::readTime(std::int64_t &ms, bool &zoned, bool &pending)
                 if (!m_ambiguous) {
                     m_ambiguous = Problem{
                         line, dateColumn > 0 ? dateColumn : timeColumn,
-                        quoted(dateColumn > 0 ? m_fields[static_cast<std::size_t>(dateColumn - 1)]
-                                              : text) +
-                            " reads as " + dateText(reading.ms) + " (mm/dd/yyyy) or as " +
+                        quoted(dateColumn > 0 ? field(Field::Date) : text) + " reads as " +
+                            dateText(reading.ms) + " (mm/dd/yyyy) or as " +
                             dateText(*reading.dayFirstMs) +
                             " (dd/mm/yyyy), and no date of the column settles which; "
                             "--time-format \"%m/%d/%Y\" or \"%d/%m/%Y\" (with \" %H:%M\" for a "
@@ -430,10 +593,18 @@ bool CsvBarReader::toUtc(std::int64_t &ms, std::uint64_t line)
                        ": its clocks skip it");
         return false;
     }
-    // Where the clocks go back, the later reading when the earlier would not follow the bar
-    // before it.
-    ms = instants.count == 2 && m_previous && *m_previous >= instants.earliest ? instants.latest
-                                                                               : instants.earliest;
+    // Where the clocks go back, the reading that follows the bar before it in the input's
+    // direction: the earlier one when it does, in either direction; before the direction is
+    // known, the one nearer to that bar.
+    ms = instants.earliest;
+    if (instants.count == 2 && m_previous) {
+        const std::int64_t previous = *m_previous;
+        const bool later = m_direction > 0 ? instants.earliest <= previous
+                           : m_direction < 0
+                               ? instants.latest < previous
+                               : instants.latest - previous < previous - instants.earliest;
+        ms = later ? instants.latest : instants.earliest;
+    }
     return true;
 }
 
@@ -466,30 +637,57 @@ bool CsvBarReader::place(std::int64_t ms, std::uint64_t line)
 bool CsvBarReader::readNumber(Field field, double &value)
 {
     const int at = column(field);
-    std::string_view text = m_fields[static_cast<std::size_t>(at - 1)];
+    const std::string_view text = m_fields[static_cast<std::size_t>(at - 1)];
     const char decimal = m_layout->decimal;
-    char copy[64];
-    if (decimal == ',' && text.size() < sizeof copy) {
-        if (text.find('.') != std::string_view::npos) {
-            addProblem(m_line, at,
-                       quoted(text) + " has a decimal point, but the decimal mark is ','" +
-                           (m_settings.decimal ? " (given)" : " (detected)") +
-                           "; --decimal . sets it");
-            return false;
-        }
-        std::memcpy(copy, text.data(), text.size());
-        std::replace(copy, copy + text.size(), ',', '.');
-        text = std::string_view(copy, text.size());
-    }
+    std::string_view grouping;
     try {
-        value = bartext::readNumber(text);
+        value = numbertext::readNumber(text, decimal, field == Field::Volume, grouping);
     } catch (const tools::InputError &error) {
+        const bool point = decimal == ',' && text.find('.') != std::string_view::npos;
         const bool comma = decimal == '.' && text.find(',') != std::string_view::npos;
-        addProblem(m_line, at,
-                   std::string(error.what()) +
-                       (comma ? "; --decimal , reads a decimal comma" : ""));
+        addProblem(
+            m_line, at,
+            point
+                ? quoted(text) + " has a decimal point, but the decimal mark is ','" +
+                      (m_settings.decimal ? " (given)" : " (detected)") + "; --decimal . sets it"
+                : std::string(error.what()) + (comma ? "; --decimal , reads a decimal comma" : ""));
         return false;
     }
+    return (grouping.empty() && m_layout->decimalHow != csv::Layout::Settled::Assumed) ||
+           checkMarks(field, text, grouping);
+}
+
+// What the quick path leaves to check: one mark grouping the thousands of a column, and a
+// decimal mark that the first records did not settle.
+bool CsvBarReader::checkMarks(Field field, std::string_view text, std::string_view grouping)
+{
+    const int at = column(field);
+    if (m_layout->decimalHow == csv::Layout::Settled::Assumed) {
+        const numbertext::Mark mark = numbertext::decimalMark(text, field == Field::Volume);
+        if (mark == numbertext::Mark::Either) {
+            addProblem(m_line, at,
+                       quoted(text) + " reads two ways, with the mark grouping thousands or as the "
+                                      "decimal mark, and no number before it settles which; "
+                                      "--decimal . or --decimal , settles it");
+            return false;
+        }
+        if (mark == numbertext::Mark::Point) {
+            m_layout->decimalHow = csv::Layout::Settled::Detected;
+        }
+    }
+    auto &[used, line] = m_grouping[static_cast<std::size_t>(field)];
+    if (grouping.empty() || grouping == used) {
+        return true;
+    }
+    if (!used.empty()) {
+        addProblem(m_line, at,
+                   quoted(text) + " groups thousands with " + quoted(grouping) + ", but " +
+                       lineText(line) + " groups them with " + quoted(used) +
+                       "; a column groups them one way");
+        return false;
+    }
+    used = grouping;
+    line = m_line;
     return true;
 }
 
@@ -526,10 +724,15 @@ std::vector<std::string> CsvBarReader::settings() const
     }
     const csv::Layout &layout = *m_layout;
     const auto how = [](bool given) { return given ? " (given)" : " (detected)"; };
+    if (const std::string encoding = m_input.encodingName(); !encoding.empty()) {
+        lines.push_back("encoding: " + encoding + " (detected by its byte order mark)");
+    }
     lines.push_back("delimiter: " + csv::delimiterName(layout.delimiter) +
                     how(m_settings.delimiter.has_value()));
     lines.push_back("decimal mark: '" + std::string(1, layout.decimal) + "'" +
-                    how(m_settings.decimal.has_value()));
+                    (layout.decimalHow == csv::Layout::Settled::Given      ? " (given)"
+                     : layout.decimalHow == csv::Layout::Settled::Detected ? " (detected)"
+                                                                           : " (assumed)"));
     if (m_settings.skip > 0) {
         lines.push_back("skipped: lines 1 to " + std::to_string(m_settings.skip) + " (given)");
     }
@@ -597,6 +800,13 @@ std::vector<std::string> CsvBarReader::notes() const
     }
     if (m_reversed) {
         notes.push_back("the input runs newest-first; its bars are stored oldest-first");
+    }
+    if (m_holidays > 0) {
+        notes.push_back(std::to_string(m_holidays) +
+                        (m_holidays == 1 ? " line was" : " lines were") +
+                        " skipped for holding no price (every price empty, null or NaN), the "
+                        "first of them " +
+                        lineText(m_firstHoliday));
     }
     return notes;
 }

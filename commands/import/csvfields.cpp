@@ -13,12 +13,12 @@ bool isBlank(char c, char delimiter)
 
 } // namespace
 
-void split(std::string_view record, char delimiter, std::vector<std::string_view> &fields,
-           std::string &scratch)
+int split(std::string_view record, char delimiter, std::vector<std::string_view> &fields,
+          std::string &scratch)
 {
     fields.clear();
     scratch.clear();
-    scratch.reserve(record.size());
+    int broken = -1;
     std::size_t at = 0;
     for (;;) {
         while (at < record.size() && isBlank(record[at], delimiter)) {
@@ -36,9 +36,12 @@ void split(std::string_view record, char delimiter, std::vector<std::string_view
             }
             if (close == std::string_view::npos) {
                 close = record.size();
+                broken = broken < 0 ? static_cast<int>(fields.size()) : broken;
             }
             std::string_view field = record.substr(at, close - at);
             if (doubled) {
+                // Reserved once for the whole record, so that earlier fields' views stay valid.
+                scratch.reserve(record.size());
                 const std::size_t start = scratch.size();
                 for (std::size_t i = 0; i < field.size(); ++i) {
                     scratch += field[i];
@@ -47,7 +50,14 @@ void split(std::string_view record, char delimiter, std::vector<std::string_view
                 field = std::string_view(scratch).substr(start);
             }
             fields.push_back(field);
-            end = record.find(delimiter, std::min(close + 1, record.size()));
+            end = std::min(close + 1, record.size());
+            while (end < record.size() && isBlank(record[end], delimiter)) {
+                ++end;
+            }
+            if (end < record.size() && record[end] != delimiter && broken < 0) {
+                broken = static_cast<int>(fields.size()) - 1;
+            }
+            end = record.find(delimiter, end);
         } else {
             end = record.find(delimiter, at);
             std::size_t last = end == std::string_view::npos ? record.size() : end;
@@ -57,7 +67,7 @@ void split(std::string_view record, char delimiter, std::vector<std::string_view
             fields.push_back(record.substr(at, last - at));
         }
         if (end == std::string_view::npos) {
-            return;
+            return broken;
         }
         at = end + 1;
     }
