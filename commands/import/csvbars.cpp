@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
+#include <fast_float/fast_float.h>
 #include <new>
 
 namespace quelm {
@@ -87,6 +89,9 @@ void CsvBarReader::feed(std::string_view bytes)
 
 void CsvBarReader::takeText(std::string_view text)
 {
+    // The lines of text that holds no quote at all need no look for quotes of their own.
+    const bool quoteFree = !std::memchr(text.data(), '"', text.size());
+    m_quoteFree = quoteFree;
     while (!text.empty()) {
         const void *found = std::memchr(text.data(), '\n', text.size());
         if (!found) {
@@ -99,8 +104,10 @@ void CsvBarReader::takeText(std::string_view text)
             takeLine(text.substr(0, length));
         } else {
             m_partial.append(text.substr(0, length));
+            m_quoteFree = false;
             takeLine(m_partial);
             m_partial.clear();
+            m_quoteFree = quoteFree;
         }
         text.remove_prefix(length + 1);
     }
@@ -109,6 +116,7 @@ void CsvBarReader::takeText(std::string_view text)
 void CsvBarReader::finish()
 {
     takeText(m_input.finish());
+    m_quoteFree = false;
     if (!m_partial.empty()) {
         takeLine(m_partial);
         m_partial.clear();
@@ -185,22 +193,22 @@ void CsvBarReader::takeLine(std::string_view line)
             m_inQuotes = false;
             takeRecord(m_quoted, m_quotedLine);
         }
-    } else if (csv::endsInQuotes(line)) {
+    } else if (!m_quoteFree && csv::endsInQuotes(line)) {
         m_inQuotes = true;
         m_quoted.assign(line);
         m_quotedLine = m_physicalLine;
     } else {
-        takeRecord(line, m_physicalLine);
+        takeRecord(line, m_physicalLine, m_quoteFree);
     }
 }
 
-void CsvBarReader::takeRecord(std::string_view record, std::uint64_t line)
+void CsvBarReader::takeRecord(std::string_view record, std::uint64_t line, bool plain)
 {
     if (isBlank(record)) {
         return;
     }
     if (m_layout) {
-        readRecord(record, line);
+        readRecord(record, line, plain);
         return;
     }
     m_sample.push_back({std::string(record), line});
@@ -243,6 +251,11 @@ void CsvBarReader::reserveBars()
 
 bool CsvBarReader::isHoliday() const
 {
+    // Most lines have an open that is a number.
+    const std::string_view open = field(Field::Open);
+    if (!open.empty() && (open[0] | 0x20) != 'n') {
+        return false;
+    }
     for (const Field price : {Field::Open, Field::High, Field::Low, Field::Close}) {
         if (!numbertext::isMissing(field(price))) {
             return false;
@@ -256,10 +269,15 @@ bool CsvBarReader::isHoliday() const
            volume.find_first_not_of("0.,") == std::string_view::npos;
 }
 
-void CsvBarReader::readRecord(std::string_view record, std::uint64_t line)
+void CsvBarReader::readRecord(std::string_view record, std::uint64_t line, bool plain)
 {
     m_line = line;
-    const int broken = csv::split(record, m_layout->delimiter, m_fields, m_scratch);
+    int broken = -1;
+    if (plain) {
+        csv::splitPlain(record, m_layout->delimiter, m_fields);
+    } else {
+        broken = csv::split(record, m_layout->delimiter, m_fields, m_scratch);
+    }
     const std::size_t expected = m_layout->fields;
     if (broken >= 0) {
         const bool open = std::count(record.begin(), record.end(), '"') % 2 != 0;
@@ -636,21 +654,31 @@ bool CsvBarReader::place(std::int64_t ms, std::uint64_t line)
 
 bool CsvBarReader::readNumber(Field field, double &value)
 {
+    // Plain numbers are read here at once; the rest (a plus, grouped thousands, a suffix, a
+    // zero that may have underflowed, a decimal mark still open, no number) below.
+    const std::string_view text = this->field(field);
+    const char *const end = text.data() + text.size();
+    const auto [stop, error] = fast_float::from_chars_advanced(
+        text.data(), end, value,
+        fast_float::parse_options(fast_float::chars_format::general, m_layout->decimal));
+    if (error == std::errc() && stop == end && value != 0 && std::isfinite(value) &&
+        m_layout->decimalHow != csv::Layout::Settled::Assumed) {
+        return true;
+    }
     const int at = column(field);
-    const std::string_view text = m_fields[static_cast<std::size_t>(at - 1)];
     const char decimal = m_layout->decimal;
     std::string_view grouping;
     try {
         value = numbertext::readNumber(text, decimal, field == Field::Volume, grouping);
-    } catch (const tools::InputError &error) {
+    } catch (const tools::InputError &problem) {
         const bool point = decimal == ',' && text.find('.') != std::string_view::npos;
         const bool comma = decimal == '.' && text.find(',') != std::string_view::npos;
-        addProblem(
-            m_line, at,
-            point
-                ? quoted(text) + " has a decimal point, but the decimal mark is ','" +
-                      (m_settings.decimal ? " (given)" : " (detected)") + "; --decimal . sets it"
-                : std::string(error.what()) + (comma ? "; --decimal , reads a decimal comma" : ""));
+        addProblem(m_line, at,
+                   point ? quoted(text) + " has a decimal point, but the decimal mark is ','" +
+                               (m_settings.decimal ? " (given)" : " (detected)") +
+                               "; --decimal . sets it"
+                         : std::string(problem.what()) +
+                               (comma ? "; --decimal , reads a decimal comma" : ""));
         return false;
     }
     return (grouping.empty() && m_layout->decimalHow != csv::Layout::Settled::Assumed) ||

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "csvlayout.h"
+#include "hugepages.h"
 #include "inputtext.h"
 
 #include <quelm/datafileformat.h>
@@ -8,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -49,7 +51,7 @@ public:
     void finish();
 
     // The bars of the input, oldest first; complete only when there are no problems.
-    const std::vector<Bar> &bars() const { return m_bars; }
+    std::span<const Bar> bars() const { return m_bars; }
     const std::vector<Problem> &problems() const { return m_problems; }
     std::uint64_t badLines() const { return m_badLines; }
     // The input line that bar `index` came from.
@@ -72,9 +74,10 @@ private:
 
     void takeText(std::string_view text);
     void takeLine(std::string_view line);
-    void takeRecord(std::string_view record, std::uint64_t line);
+    // `plain`: the record holds no quote.
+    void takeRecord(std::string_view record, std::uint64_t line, bool plain = false);
     void decide();
-    void readRecord(std::string_view record, std::uint64_t line);
+    void readRecord(std::string_view record, std::uint64_t line, bool plain = false);
     // The wall-clock or UTC time of the current record; false after a problem.
     bool readTime(std::int64_t &ms, bool &zoned, bool &pending);
     bool readDateAndClock(timetext::Reading &reading);
@@ -108,6 +111,7 @@ private:
     std::string m_partial;
     std::string m_quoted; // a record whose quoted field runs on past its line
     bool m_inQuotes = false;
+    bool m_quoteFree = false; // the text being taken holds no quote
     std::uint64_t m_quotedLine = 0;
     std::uint64_t m_physicalLine = 0;
     std::uint64_t m_line = 0;
@@ -135,7 +139,7 @@ private:
     int m_direction = 0; // 1 rising, -1 falling, 0 not known yet
     bool m_reversed = false;
 
-    std::vector<Bar> m_bars;
+    std::vector<Bar, HugePageAllocator<Bar>> m_bars;
     // The bars whose line is not the one after the previous bar's: (bar index, line).
     std::vector<std::pair<std::size_t, std::uint64_t>> m_jumps;
     std::uint64_t m_nextLine = 0; // after the last bar's

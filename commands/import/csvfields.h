@@ -18,6 +18,9 @@ inline constexpr char delimiters[] = {'\t', ';', '|', ','};
 int split(std::string_view record, char delimiter, std::vector<std::string_view> &fields,
           std::string &scratch);
 
+// The same for a record known to hold no quote.
+void splitPlain(std::string_view record, char delimiter, std::vector<std::string_view> &fields);
+
 // Whether the record ends inside a quoted field, so that its line end belongs to the field.
 bool endsInQuotes(std::string_view record);
 

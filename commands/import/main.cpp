@@ -178,7 +178,7 @@ void printDryRun(const quelm::CsvBarReader &reader)
     for (const std::string &setting : reader.settings()) {
         std::cout << setting << "\n";
     }
-    const std::vector<quelm::Bar> &bars = reader.bars();
+    const std::span<const quelm::Bar> bars = reader.bars();
     std::cout << "bars: " << bars.size() << "\n";
     char line[quelm::bartext::maxLineLength];
     if (!bars.empty()) {
@@ -234,10 +234,9 @@ std::optional<int> readInput(const quelm::import::Options &options, Input &input
 }
 
 // Appends the bars in batches, showing the progress, and flushes them.
-void appendAll(quelm::DataFile &target, const std::vector<quelm::Bar> &bars,
-               quelm::Progress &progress, std::uint64_t &added)
+void appendAll(quelm::DataFile &target, std::span<const quelm::Bar> all, quelm::Progress &progress,
+               std::uint64_t &added)
 {
-    const std::span<const quelm::Bar> all(bars);
     while (added < all.size()) {
         const std::size_t count = std::min(batchBars, all.size() - added);
         target.appendBars(all.subspan(added, count));
@@ -285,7 +284,7 @@ int createAndFill(const quelm::import::Options &options)
     if (const auto status = readInput(options, input, reader, progress)) {
         return *status;
     }
-    const std::vector<quelm::Bar> &bars = reader.bars();
+    const std::span<const quelm::Bar> bars = reader.bars();
     if (options.dryRun) {
         printDryRun(reader);
         return 0;
@@ -332,7 +331,7 @@ int importBars(const quelm::import::Options &options)
         printDryRun(*reader);
         return 0;
     }
-    const std::vector<quelm::Bar> &bars = reader->bars();
+    const std::span<const quelm::Bar> bars = reader->bars();
     if (bars.empty()) {
         return 0;
     }

@@ -474,6 +474,18 @@ INSTANTIATE_TEST_SUITE_P(
               {day8, day13},
               {},
               "3 lines were skipped for holding no price"},
+        Shape{"IsoTimesInEveryForm",
+              "t,o,h,l,c\n2026-12-07T00:00:01Z,1,1,1,1\n2026-12-07 00:00:02.5,1,1,1,1\n"
+              "2026-12-07T00:00:02.750Z,1,1,1,1\n2026-12-07 00:01,1,1,1,1\n"
+              "2026-12-07T00:01:00.001+00:00,1,1,1,1\n2026-12-08,1,1,1,1\n",
+              {{1'796'601'601'000, 1, 1, 1, 1, 0},
+               {1'796'601'602'500, 1, 1, 1, 1, 0},
+               {1'796'601'602'750, 1, 1, 1, 1, 0},
+               {1'796'601'660'000, 1, 1, 1, 1, 0},
+               {1'796'601'660'001, 1, 1, 1, 1, 0},
+               {1'796'688'000'000, 1, 1, 1, 1, 0}},
+              {},
+              "no column holds the volume"},
         Shape{"LastIsTheCloseWhenNoneIs", "time,open,high,low,last,volume\n" + line1, {next1}},
         Shape{"CloseBesideLast",
               "time,open,high,low,close,last,volume\n2026-12-07T00:01:00Z,1,2,0.5,1.5,9,10\n",
