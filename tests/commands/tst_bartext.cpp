@@ -1,7 +1,9 @@
-// Times and numbers as text, both ways.
+// Times and numbers as text, both ways, and the input's bytes as text.
 
 #include "bartext.h"
 #include "commanderror.h"
+#include "commandtest.h"
+#include "inputtext.h"
 #include "numbertext.h"
 #include "timetext.h"
 
@@ -274,4 +276,24 @@ TEST(Lines, CsvAndJson)
     const double most = -std::numeric_limits<double>::denorm_min();
     const Bar longest{std::numeric_limits<std::int64_t>::min(), most, most, most, most, most};
     EXPECT_LT(bartext::writeJsonLine(text, longest) - text, std::ptrdiff_t{200});
+}
+
+// UTF-16 fed in pieces of any size, characters split across them, reads as fed whole; a UTF-8
+// byte order mark is dropped.
+TEST(InputText, AsUtf8WhateverThePieces)
+{
+    const std::string text = "Datum;Er\xC3\xB6"
+                             "ffnung;\xE2\x82\xAC;\xF0\x9F\x98\x80\n";
+    for (const std::string &bytes :
+         {testsupport::utf16(text, true), testsupport::utf16(text, false), "\xEF\xBB\xBF" + text}) {
+        for (const std::size_t piece : {1, 2, 3, 7, 1000}) {
+            InputText input;
+            std::string read;
+            for (std::size_t at = 0; at < bytes.size(); at += piece) {
+                read += input.decode(std::string_view(bytes).substr(at, piece));
+            }
+            read += input.finish();
+            EXPECT_EQ(read, text) << "in pieces of " << piece;
+        }
+    }
 }
