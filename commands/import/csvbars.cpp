@@ -12,6 +12,8 @@
 #include <cstring>
 #include <fast_float/fast_float.h>
 #include <new>
+#include <system_error>
+#include <thread>
 
 namespace quelm {
 
@@ -28,6 +30,8 @@ constexpr std::size_t sampleBytes = 1 << 18;
 constexpr std::int64_t msPerDay = 86'400'000;
 // 1971-01-01T00:00:00Z: epoch numbers read by their digits stand for times after it.
 constexpr std::int64_t earliestEpoch = 365 * msPerDay;
+// Text of at least this many bytes is read by two threads.
+constexpr std::size_t twoThreadsFrom = std::size_t{1} << 18;
 // Room made at once for at most this many bars; a larger input grows its room as it goes.
 constexpr std::uint64_t reservedBarsAtMost = std::uint64_t{1} << 25;
 
@@ -39,18 +43,6 @@ bool isBlank(std::string_view text)
 std::string quoted(std::string_view text)
 {
     return inspect::quotedText(text);
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-// Two digits at text[at] as a number, or -1.
-int twoDigits(std::string_view text, std::size_t at)
-{
-    return isDigit(text[at]) && isDigit(text[at + 1]) ? (text[at] - '0') * 10 + (text[at + 1] - '0')
-                                                      : -1;
 }
 
 std::string dateText(std::int64_t ms)
@@ -91,25 +83,96 @@ void CsvBarReader::takeText(std::string_view text)
 {
     // The lines of text that holds no quote at all need no look for quotes of their own.
     const bool quoteFree = !std::memchr(text.data(), '"', text.size());
-    m_quoteFree = quoteFree;
-    while (!text.empty()) {
-        const void *found = std::memchr(text.data(), '\n', text.size());
-        if (!found) {
-            m_partial.append(text);
+    if (!m_partial.empty()) {
+        // The line that the text before left unfinished.
+        const std::size_t length = std::min(text.find('\n'), text.size());
+        m_partial.append(text.substr(0, length));
+        if (length == text.size()) {
             return;
         }
-        const auto length =
-            static_cast<std::size_t>(static_cast<const char *>(found) - text.data());
-        if (m_partial.empty()) {
-            takeLine(text.substr(0, length));
-        } else {
-            m_partial.append(text.substr(0, length));
-            m_quoteFree = false;
-            takeLine(m_partial);
-            m_partial.clear();
-            m_quoteFree = quoteFree;
-        }
+        m_quoteFree = false;
+        takeLine(m_partial);
+        m_partial.clear();
         text.remove_prefix(length + 1);
+    }
+    m_quoteFree = quoteFree;
+    const std::size_t end = text.rfind('\n') + 1;
+    if (quoteFree && end >= twoThreadsFrom && canReadInTwo()) {
+        takeInTwo(text.substr(0, end));
+    } else {
+        takeLines(text.substr(0, end));
+    }
+    m_partial.append(text.substr(end));
+}
+
+void CsvBarReader::takeLines(std::string_view lines)
+{
+    while (!lines.empty()) {
+        const auto length = static_cast<std::size_t>(
+            static_cast<const char *>(std::memchr(lines.data(), '\n', lines.size())) -
+            lines.data());
+        takeLine(lines.substr(0, length));
+        lines.remove_prefix(length + 1);
+    }
+}
+
+bool CsvBarReader::canReadInTwo() const
+{
+    return m_layout && m_shape == Shape::Iso && m_quick->enabled() && !m_inQuotes &&
+           m_physicalLine >= m_settings.skip;
+}
+
+void CsvBarReader::takeInTwo(std::string_view lines)
+{
+    // This thread reads the first two fifths of the lines while another reads the rest quickly
+    // (its share is the lighter: this thread then checks its bars in order).
+    const std::size_t middle = lines.find('\n', lines.size() * 2 / 5) + 1;
+    const std::string_view later = lines.substr(middle);
+    m_quickLines.clear();
+    bool read = false;
+    std::thread other;
+    try {
+        other = std::thread([this, later, &read, quick = *m_quick]() mutable {
+            try {
+                readQuickly(later, quick);
+                read = true;
+            } catch (const std::exception &) {
+                // Read in full below instead.
+            }
+        });
+    } catch (const std::system_error &) {
+        takeLines(lines);
+        return;
+    }
+    takeLines(lines.substr(0, middle));
+    other.join();
+    if (!read) {
+        takeLines(later);
+        return;
+    }
+    for (const QuickRead &line : m_quickLines) {
+        if (line.read) {
+            m_line = ++m_physicalLine;
+            store(line.bar, line.zoned, m_physicalLine);
+        } else {
+            takeLine(line.text);
+        }
+    }
+}
+
+void CsvBarReader::readQuickly(std::string_view lines, QuickLine &quick)
+{
+    while (!lines.empty()) {
+        const std::size_t length = lines.find('\n');
+        QuickRead line;
+        line.text = lines.substr(0, length);
+        std::string_view text = line.text;
+        if (!text.empty() && text.back() == '\r') {
+            text.remove_suffix(1);
+        }
+        line.read = quick.read(text, line.bar, line.zoned);
+        m_quickLines.push_back(line);
+        lines.remove_prefix(length + 1);
     }
 }
 
@@ -222,6 +285,7 @@ void CsvBarReader::takeRecord(std::string_view record, std::uint64_t line, bool 
 void CsvBarReader::decide()
 {
     m_layout = csv::decideLayout(m_sample, m_settings);
+    m_quick.emplace(*m_layout);
     reserveBars();
     for (const csv::Record &record : m_sample) {
         if ((!m_layout->banner || m_layout->banner->line != record.line) &&
@@ -252,19 +316,19 @@ void CsvBarReader::reserveBars()
 bool CsvBarReader::isHoliday() const
 {
     // Most lines have an open that is a number.
-    const std::string_view open = field(Field::Open);
+    const std::string_view open = textOf(Field::Open);
     if (!open.empty() && (open[0] | 0x20) != 'n') {
         return false;
     }
     for (const Field price : {Field::Open, Field::High, Field::Low, Field::Close}) {
-        if (!numbertext::isMissing(field(price))) {
+        if (!numbertext::isMissing(textOf(price))) {
             return false;
         }
     }
     if (m_layout->at(Field::Volume) < 0) {
         return true;
     }
-    const std::string_view volume = field(Field::Volume);
+    const std::string_view volume = textOf(Field::Volume);
     return numbertext::isMissing(volume) ||
            volume.find_first_not_of("0.,") == std::string_view::npos;
 }
@@ -277,6 +341,12 @@ void CsvBarReader::readRecord(std::string_view record, std::uint64_t line, bool 
         csv::splitPlain(record, m_layout->delimiter, m_fields);
     } else {
         broken = csv::split(record, m_layout->delimiter, m_fields, m_scratch);
+    }
+    Bar bar;
+    bool zoned = false;
+    if (broken < 0 && m_shape == Shape::Iso && m_quick->read(m_fields, bar, zoned)) {
+        store(bar, zoned, line);
+        return;
     }
     const std::size_t expected = m_layout->fields;
     if (broken >= 0) {
@@ -301,18 +371,14 @@ void CsvBarReader::readRecord(std::string_view record, std::uint64_t line, bool 
                        (m_layout->header ? ", as the header names" : "") + "; this one has more");
         return;
     }
+    bool pending = false;
     if (isHoliday()) {
         // Skipped, once its time reads: a line of no time at all is no holiday.
-        std::int64_t ms = 0;
-        bool zoned = false, pending = false;
-        if (readTime(ms, zoned, pending) && m_holidays++ == 0) {
+        if (readTime(bar.timeMs, zoned, pending) && m_holidays++ == 0) {
             m_firstHoliday = line;
         }
         return;
     }
-
-    Bar bar;
-    bool zoned = false, pending = false;
     if (!readTime(bar.timeMs, zoned, pending)) {
         return;
     }
@@ -343,6 +409,21 @@ void CsvBarReader::readRecord(std::string_view record, std::uint64_t line, bool 
         addProblem(line, column(Field::Volume), numberText(bar.volume) + " is negative");
         return;
     }
+    keep(bar, line);
+}
+
+void CsvBarReader::store(const Bar &bar, bool zoned, std::uint64_t line)
+{
+    std::int64_t ms = bar.timeMs;
+    if ((zoned || toUtc(ms, line)) && place(ms, line)) {
+        Bar stored = bar;
+        stored.timeMs = ms;
+        keep(stored, line);
+    }
+}
+
+void CsvBarReader::keep(const Bar &bar, std::uint64_t line)
+{
     // Bars past the room are one problem, told at the first of them.
     if (m_goodBars++ == m_room) {
         addProblem(line, 0,
@@ -358,80 +439,16 @@ void CsvBarReader::readRecord(std::string_view record, std::uint64_t line, bool 
     }
 }
 
-bool CsvBarReader::readIsoQuickly(std::string_view text, std::int64_t &ms, bool &zoned)
-{
-    // yyyy-mm-dd, then a blank or T and hh:mm, :ss and .fff optional, then Z optional; anything
-    // else is read by the full reader, which says what is wrong.
-    const std::size_t size = text.size();
-    if (size < 10 || text[4] != '-' || text[7] != '-') {
-        return false;
-    }
-    if (std::memcmp(text.data(), m_dayText, sizeof m_dayText) != 0) {
-        const int century = twoDigits(text, 0), year = twoDigits(text, 2);
-        const int month = twoDigits(text, 5), day = twoDigits(text, 8);
-        if (century < 0 || year < 0 || month < 1 || month > 12 || day < 1) {
-            return false;
-        }
-        const std::int64_t days = timetext::daysFromCivil(
-            century * 100 + year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-        std::int64_t backYear = 0;
-        unsigned backMonth = 0, backDay = 0;
-        timetext::civilFromDays(days, backYear, backMonth, backDay);
-        if (backDay != static_cast<unsigned>(day)) {
-            return false;
-        }
-        std::memcpy(m_dayText, text.data(), sizeof m_dayText);
-        m_dayMs = days * msPerDay;
-    }
-    ms = m_dayMs;
-    zoned = false;
-    std::size_t at = 10;
-    if (at == size) {
-        return true;
-    }
-    if ((text[at] != ' ' && text[at] != 'T') || size < 16 || text[13] != ':') {
-        return false;
-    }
-    const int hour = twoDigits(text, 11), minute = twoDigits(text, 14);
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59) {
-        return false;
-    }
-    std::int64_t clock = (hour * 60 + minute) * 60'000;
-    at = 16;
-    if (at + 3 <= size && text[at] == ':') {
-        const int second = twoDigits(text, at + 1);
-        if (second < 0 || second > 59) {
-            return false;
-        }
-        clock += second * 1000;
-        at += 3;
-        if (at + 4 <= size && text[at] == '.') {
-            const int tenths = twoDigits(text, at + 1);
-            if (tenths < 0 || !isDigit(text[at + 3])) {
-                return false;
-            }
-            clock += tenths * 10 + (text[at + 3] - '0');
-            at += 4;
-        }
-    }
-    if (at + 1 == size && text[at] == 'Z') {
-        zoned = true;
-        ++at;
-    }
-    ms += clock;
-    return at == size;
-}
-
 bool CsvBarReader::readDateAndClock(timetext::Reading &reading)
 {
     try {
-        reading = timetext::readTime(field(Field::Date));
+        reading = timetext::readTime(textOf(Field::Date));
     } catch (const tools::InputError &error) {
         addProblem(m_line, column(Field::Date), error.what());
         return false;
     }
     try {
-        const std::int64_t clock = timetext::readClock(field(Field::Time));
+        const std::int64_t clock = timetext::readClock(textOf(Field::Time));
         reading.ms += clock;
         if (reading.dayFirstMs) {
             *reading.dayFirstMs += clock;
@@ -488,18 +505,14 @@ bool CsvBarReader::readEpoch(std::string_view text, timetext::Reading &reading)
 bool CsvBarReader::readTime(std::int64_t &ms, bool &zoned, bool &pending)
 {
     const int timeColumn = column(Field::Time);
-    const std::string_view text = field(Field::Time);
+    const std::string_view text = textOf(Field::Time);
     const int dateColumn = column(Field::Date);
     const std::uint64_t line = m_line;
-    if (m_shape == Shape::Iso && dateColumn == 0 && !m_settings.timeFormat &&
-        readIsoQuickly(text, ms, zoned)) {
-        return true;
-    }
     timetext::Reading reading;
     try {
         if (m_settings.timeFormat) {
             const std::string whole =
-                dateColumn > 0 ? std::string(field(Field::Date)) + " " + std::string(text)
+                dateColumn > 0 ? std::string(textOf(Field::Date)) + " " + std::string(text)
                                : std::string(text);
             reading = timetext::readTime(whole, *m_settings.timeFormat);
         } else if (dateColumn > 0) {
@@ -536,7 +549,7 @@ bool CsvBarReader::readTime(std::int64_t &ms, bool &zoned, bool &pending)
                 if (!m_ambiguous) {
                     m_ambiguous = Problem{
                         line, dateColumn > 0 ? dateColumn : timeColumn,
-                        quoted(dateColumn > 0 ? field(Field::Date) : text) + " reads as " +
+                        quoted(dateColumn > 0 ? textOf(Field::Date) : text) + " reads as " +
                             dateText(reading.ms) + " (mm/dd/yyyy) or as " +
                             dateText(*reading.dayFirstMs) +
                             " (dd/mm/yyyy), and no date of the column settles which; "
@@ -656,7 +669,7 @@ bool CsvBarReader::readNumber(Field field, double &value)
 {
     // Plain numbers are read here at once; the rest (a plus, grouped thousands, a suffix, a
     // zero that may have underflowed, a decimal mark still open, no number) below.
-    const std::string_view text = this->field(field);
+    const std::string_view text = textOf(field);
     const char *const end = text.data() + text.size();
     const auto [stop, error] = fast_float::from_chars_advanced(
         text.data(), end, value,
@@ -701,6 +714,7 @@ bool CsvBarReader::checkMarks(Field field, std::string_view text, std::string_vi
         }
         if (mark == numbertext::Mark::Point) {
             m_layout->decimalHow = csv::Layout::Settled::Detected;
+            m_quick.emplace(*m_layout);
         }
     }
     auto &[used, line] = m_grouping[static_cast<std::size_t>(field)];

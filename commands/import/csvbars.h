@@ -3,6 +3,7 @@
 #include "csvlayout.h"
 #include "hugepages.h"
 #include "inputtext.h"
+#include "quickline.h"
 
 #include <quelm/datafileformat.h>
 
@@ -72,7 +73,22 @@ private:
         DayFirst
     };
 
+    // A line of text, read quickly by another thread where it could be.
+    struct QuickRead
+    {
+        std::string_view text;
+        bool read = false;
+        Bar bar;
+        bool zoned = false;
+    };
+
     void takeText(std::string_view text);
+    // Lines that each end in a line end.
+    void takeLines(std::string_view lines);
+    bool canReadInTwo() const;
+    void takeInTwo(std::string_view lines);
+    // What the other thread does: reads lines quickly into m_quickLines, and nothing else.
+    void readQuickly(std::string_view lines, QuickLine &quick);
     void takeLine(std::string_view line);
     // `plain`: the record holds no quote.
     void takeRecord(std::string_view record, std::uint64_t line, bool plain = false);
@@ -82,17 +98,20 @@ private:
     bool readTime(std::int64_t &ms, bool &zoned, bool &pending);
     bool readDateAndClock(timetext::Reading &reading);
     bool readEpoch(std::string_view text, timetext::Reading &reading);
-    bool readIsoQuickly(std::string_view text, std::int64_t &ms, bool &zoned);
     bool readNumber(csv::Field field, double &value);
     bool checkMarks(csv::Field field, std::string_view text, std::string_view grouping);
     bool isHoliday() const;
+    // A bar read whole: its time zoned and placed, then kept.
+    void store(const Bar &bar, bool zoned, std::uint64_t line);
+    // A bar that passed every check but the room.
+    void keep(const Bar &bar, std::uint64_t line);
     bool toUtc(std::int64_t &ms, std::uint64_t line);
     bool place(std::int64_t ms, std::uint64_t line);
     void settle(Order order, std::uint64_t line);
     std::string timeShapeText() const;
     void addProblem(std::uint64_t line, int column, std::string message);
     int column(csv::Field field) const { return m_layout->at(field) + 1; }
-    std::string_view field(csv::Field field) const
+    std::string_view textOf(csv::Field field) const
     {
         return m_fields[static_cast<std::size_t>(m_layout->at(field))];
     }
@@ -104,6 +123,8 @@ private:
     std::uint64_t m_expectedBytes = 0;
     InputText m_input;
     std::optional<csv::Layout> m_layout;
+    std::optional<QuickLine> m_quick; // once the layout is known
+    std::vector<QuickRead> m_quickLines;
     std::vector<csv::Record> m_sample;
     std::size_t m_sampleBytes = 0;
     std::size_t m_shortestRecord = SIZE_MAX;
@@ -125,8 +146,6 @@ private:
     Order m_order = Order::Unknown;
     std::uint64_t m_orderLine = 0;
     std::optional<Problem> m_ambiguous; // the first slashed date that reads both ways
-    char m_dayText[10] = {};            // the date of the last ISO time read quickly, and its day
-    std::int64_t m_dayMs = 0;
     // The mark that groups the thousands of each field's column, and the line it was first seen on.
     std::array<std::pair<std::string_view, std::uint64_t>, csv::fieldKinds> m_grouping{};
 

@@ -238,6 +238,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--decimal", ","}},
          BadInput{"LastOfManyWithoutLineEnd", header + goodLines(1000) + "2030-01-01,2,1,3,2,0",
                   "line 1002, column 3 (high)", "is below the low"},
+         BadInput{"BadLineFarIntoALargeInput",
+                  header + goodLines(25000) + "2027-01-01T00:00Z,2,1,3,2,0\n\n" +
+                      "2027-01-02T00:00Z,1,2,0.5,1.5,10\n",
+                  "line 25002, column 3 (high)", "1 is below the low, 3"},
          BadInput{"MoreThanTheRoom", header + goodLines(5), "line 6",
                   "the file has room for 4 more bars, and this is one more"}})),
     RowName());
