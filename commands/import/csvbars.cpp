@@ -81,6 +81,9 @@ void CsvBarReader::feed(std::string_view bytes)
 
 void CsvBarReader::takeText(std::string_view text)
 {
+    if (text.empty()) {
+        return;
+    }
     // The lines of text that holds no quote at all need no look for quotes of their own.
     const bool quoteFree = !std::memchr(text.data(), '"', text.size());
     if (!m_partial.empty()) {
