@@ -12,8 +12,6 @@
 #include <cstring>
 #include <fast_float/fast_float.h>
 #include <new>
-#include <system_error>
-#include <thread>
 
 namespace quelm {
 
@@ -30,8 +28,6 @@ constexpr std::size_t sampleBytes = 1 << 18;
 constexpr std::int64_t msPerDay = 86'400'000;
 // 1971-01-01T00:00:00Z: epoch numbers read by their digits stand for times after it.
 constexpr std::int64_t earliestEpoch = 365 * msPerDay;
-// Text of at least this many bytes is read by two threads.
-constexpr std::size_t twoThreadsFrom = std::size_t{1} << 18;
 // Room made at once for at most this many bars; a larger input grows its room as it goes.
 constexpr std::uint64_t reservedBarsAtMost = std::uint64_t{1} << 25;
 
@@ -100,11 +96,7 @@ void CsvBarReader::takeText(std::string_view text)
     }
     m_quoteFree = quoteFree;
     const std::size_t end = text.rfind('\n') + 1;
-    if (quoteFree && end >= twoThreadsFrom && canReadInTwo()) {
-        takeInTwo(text.substr(0, end));
-    } else {
-        takeLines(text.substr(0, end));
-    }
+    takeLines(text.substr(0, end));
     m_partial.append(text.substr(end));
 }
 
@@ -115,66 +107,6 @@ void CsvBarReader::takeLines(std::string_view lines)
             static_cast<const char *>(std::memchr(lines.data(), '\n', lines.size())) -
             lines.data());
         takeLine(lines.substr(0, length));
-        lines.remove_prefix(length + 1);
-    }
-}
-
-bool CsvBarReader::canReadInTwo() const
-{
-    return m_layout && m_shape == Shape::Iso && m_quick->enabled() && !m_inQuotes &&
-           m_physicalLine >= m_settings.skip;
-}
-
-void CsvBarReader::takeInTwo(std::string_view lines)
-{
-    // This thread reads the first two fifths of the lines while another reads the rest quickly
-    // (its share is the lighter: this thread then checks its bars in order).
-    const std::size_t middle = lines.find('\n', lines.size() * 2 / 5) + 1;
-    const std::string_view later = lines.substr(middle);
-    m_quickLines.clear();
-    bool read = false;
-    std::thread other;
-    try {
-        other = std::thread([this, later, &read, quick = *m_quick]() mutable {
-            try {
-                readQuickly(later, quick);
-                read = true;
-            } catch (const std::exception &) {
-                // Read in full below instead.
-            }
-        });
-    } catch (const std::system_error &) {
-        takeLines(lines);
-        return;
-    }
-    takeLines(lines.substr(0, middle));
-    other.join();
-    if (!read) {
-        takeLines(later);
-        return;
-    }
-    for (const QuickRead &line : m_quickLines) {
-        if (line.read) {
-            m_line = ++m_physicalLine;
-            store(line.bar, line.zoned, m_physicalLine);
-        } else {
-            takeLine(line.text);
-        }
-    }
-}
-
-void CsvBarReader::readQuickly(std::string_view lines, QuickLine &quick)
-{
-    while (!lines.empty()) {
-        const std::size_t length = lines.find('\n');
-        QuickRead line;
-        line.text = lines.substr(0, length);
-        std::string_view text = line.text;
-        if (!text.empty() && text.back() == '\r') {
-            text.remove_suffix(1);
-        }
-        line.read = quick.read(text, line.bar, line.zoned);
-        m_quickLines.push_back(line);
         lines.remove_prefix(length + 1);
     }
 }

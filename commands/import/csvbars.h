@@ -73,22 +73,9 @@ private:
         DayFirst
     };
 
-    // A line of text, read quickly by another thread where it could be.
-    struct QuickRead
-    {
-        std::string_view text;
-        bool read = false;
-        Bar bar;
-        bool zoned = false;
-    };
-
     void takeText(std::string_view text);
     // Lines that each end in a line end.
     void takeLines(std::string_view lines);
-    bool canReadInTwo() const;
-    void takeInTwo(std::string_view lines);
-    // What the other thread does: reads lines quickly into m_quickLines, and nothing else.
-    void readQuickly(std::string_view lines, QuickLine &quick);
     void takeLine(std::string_view line);
     // `plain`: the record holds no quote.
     void takeRecord(std::string_view record, std::uint64_t line, bool plain = false);
@@ -124,7 +111,6 @@ private:
     InputText m_input;
     std::optional<csv::Layout> m_layout;
     std::optional<QuickLine> m_quick; // once the layout is known
-    std::vector<QuickRead> m_quickLines;
     std::vector<csv::Record> m_sample;
     std::size_t m_sampleBytes = 0;
     std::size_t m_shortestRecord = SIZE_MAX;

@@ -1,6 +1,5 @@
 #include "quickline.h"
 
-#include "csvfields.h"
 #include "timetext.h"
 
 #include <cmath>
@@ -44,16 +43,10 @@ bool isZero(std::string_view text)
 } // namespace
 
 QuickLine::QuickLine(const csv::Layout &layout)
-    : m_delimiter(layout.delimiter), m_decimal(layout.decimal), m_fieldCount(layout.fields),
-      m_atLeast(layout.atLeast), m_column(layout.column),
+    : m_decimal(layout.decimal), m_fieldCount(layout.fields), m_atLeast(layout.atLeast),
+      m_column(layout.column),
       m_enabled(layout.decimalHow != csv::Layout::Settled::Assumed && layout.at(Field::Date) < 0)
 {
-}
-
-bool QuickLine::read(std::string_view line, Bar &bar, bool &zoned)
-{
-    csv::splitPlain(line, m_delimiter, m_fields);
-    return read(m_fields, bar, zoned);
 }
 
 bool QuickLine::read(const std::vector<std::string_view> &fields, Bar &bar, bool &zoned)

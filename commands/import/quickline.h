@@ -14,8 +14,7 @@ namespace quelm {
 // The quick reading of the lines most files are made of: ISO-8601 times and plain numbers, and
 // the checks that need no other line (high not below low, open and close between them, volume
 // not negative). Whatever it does not read quickly, it leaves to the full reader, which says
-// what is wrong. It changes nothing but its own memory, so that a second thread can read lines
-// with one of its own.
+// what is wrong.
 class QuickLine
 {
 public:
@@ -23,10 +22,7 @@ public:
     // a date column and a time column hold the time apart.
     explicit QuickLine(const csv::Layout &layout);
 
-    bool enabled() const { return m_enabled; }
-    // Reads a line without quotes or line end; false when the full reader must.
-    bool read(std::string_view line, Bar &bar, bool &zoned);
-    // The same for the fields of a line.
+    // Reads the fields of a line; false when the full reader must.
     bool read(const std::vector<std::string_view> &fields, Bar &bar, bool &zoned);
     // yyyy-mm-dd, a blank or T and hh:mm (then :ss and .fff) optional, and Z optional: the time
     // as readTime gives it, or false.
@@ -35,13 +31,11 @@ public:
 private:
     bool readNumber(std::string_view text, double &value) const;
 
-    char m_delimiter;
     char m_decimal;
     std::size_t m_fieldCount;
     bool m_atLeast;
     std::array<int, csv::fieldKinds> m_column;
     bool m_enabled;
-    std::vector<std::string_view> m_fields;
     char m_dayText[10] = {}; // the date of the last time read, and its first millisecond
     std::int64_t m_dayMs = 0;
 };
