@@ -24,11 +24,11 @@ public:
 
     // Reads the fields of a line; false when the full reader must.
     bool read(const std::vector<std::string_view> &fields, Bar &bar, bool &zoned);
-    // yyyy-mm-dd, a blank or T and hh:mm (then :ss and .fff) optional, and Z optional: the time
-    // as readTime gives it, or false.
-    bool readIsoTime(std::string_view text, std::int64_t &ms, bool &zoned);
 
 private:
+    // yyyy-mm-dd, a blank or T and hh:mm (then :ss and .fff) optional, and Z optional: the time
+    // as timetext::readTime gives it, or false.
+    bool readIsoTime(std::string_view text, std::int64_t &ms, bool &zoned);
     bool readNumber(std::string_view text, double &value) const;
 
     char m_decimal;
