@@ -104,6 +104,16 @@ inline std::string lineText(std::string_view text)
     return line;
 }
 
+// `text` in double quotes for a message, as lineText shows it: a field of any input, even one
+// that is not text, prints no raw bytes.
+inline std::string quotedText(std::string_view text)
+{
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "\"" + std::string.
+    std::string quoted = "\"";
+    quoted.append(lineText(text)).push_back('"');
+    return quoted;
+}
+
 // `text` as a quoted JSON string. Control characters and U+2028/U+2029 are \u escapes; a byte
 // that is not part of UTF-8 becomes the four characters \xHH of the string's value.
 inline std::string jsonString(std::string_view text)
