@@ -297,6 +297,8 @@ int createAndFill(const quelm::import::Options &options)
     std::uint64_t added = 0;
     try {
         quelm::DataFile target = quelm::DataFile::create(path, capacity);
+        // All the bars or none: counted at the flush only.
+        target.setCounting(quelm::DataFile::Counting::AtFlush);
         appendAll(target, bars, progress, added);
     } catch (const quelm::DataFileError &error) {
         progress.clear();
