@@ -181,22 +181,7 @@ std::string_view InputText::decodeUtf16(std::string_view bytes)
 
 void InputText::append(char32_t c)
 {
-    const auto put = [&](char32_t bits) { m_text += static_cast<char>(bits); };
-    if (c < 0x80) {
-        put(c);
-    } else if (c < 0x800) {
-        put(0xC0 | c >> 6);
-        put(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        put(0xE0 | c >> 12);
-        put(0x80 | (c >> 6 & 0x3F));
-        put(0x80 | (c & 0x3F));
-    } else {
-        put(0xF0 | c >> 18);
-        put(0x80 | (c >> 12 & 0x3F));
-        put(0x80 | (c >> 6 & 0x3F));
-        put(0x80 | (c & 0x3F));
-    }
+    inspect::appendUtf8(m_text, c);
 }
 
 } // namespace quelm

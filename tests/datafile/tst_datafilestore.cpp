@@ -30,6 +30,18 @@ namespace {
 
 using StoreTest = FolderTest;
 
+// The file at `path` has the size of `bars` bars, and on POSIX all of its space reserved.
+void expectSizeAndSpace(const std::filesystem::path &path, std::uint64_t bars)
+{
+    const std::uint64_t size = 64 + 48 * bars;
+    EXPECT_EQ(std::filesystem::file_size(path), size);
+#ifndef _WIN32
+    struct stat status = {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_GE(static_cast<std::uint64_t>(status.st_blocks) * 512, size) << "space not reserved";
+#endif
+}
+
 } // namespace
 
 TEST_P(NewFile, IsReadyForItsBars)
@@ -49,13 +61,7 @@ TEST_P(NewFile, IsReadyForItsBars)
     const std::string runFolder = text(store.runFolder()->filename());
     EXPECT_EQ(tree(store.root()),
               (std::vector<std::string>{runFolder, runFolder + "/" + text(path.filename())}));
-    const std::uint64_t size = 64 + 48 * static_cast<std::uint64_t>(row.bars);
-    EXPECT_EQ(std::filesystem::file_size(path), size);
-#ifndef _WIN32
-    struct stat status = {};
-    ASSERT_EQ(::stat(path.c_str(), &status), 0);
-    EXPECT_GE(static_cast<std::uint64_t>(status.st_blocks) * 512, size) << "space not reserved";
-#endif
+    expectSizeAndSpace(path, static_cast<std::uint64_t>(row.bars));
 
     const DataFileHeader header = DataFile::open(path).header();
     EXPECT_EQ(header.fileNumber, row.number);
@@ -82,13 +88,7 @@ TEST_P(NewFile, AtAPathIsReadyForItsBars)
     const std::int64_t before = nowMs();
     DataFile file = DataFile::create(path, static_cast<std::uint64_t>(row.bars));
     EXPECT_EQ(tree(folder.path()), std::vector<std::string>{"bars.qdf"});
-    const std::uint64_t size = 64 + 48 * static_cast<std::uint64_t>(row.bars);
-    EXPECT_EQ(std::filesystem::file_size(path), size);
-#ifndef _WIN32
-    struct stat status = {};
-    ASSERT_EQ(::stat(path.c_str(), &status), 0);
-    EXPECT_GE(static_cast<std::uint64_t>(status.st_blocks) * 512, size) << "space not reserved";
-#endif
+    expectSizeAndSpace(path, static_cast<std::uint64_t>(row.bars));
     if (row.bars > 0) {
         file.appendBar({1, 1, 1, 1, 1, 1});
     }
