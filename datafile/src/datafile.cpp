@@ -8,6 +8,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstddef>
+#include <utility>
 
 namespace quelm {
 
@@ -152,6 +153,7 @@ DataFile &DataFile::operator=(DataFile &&other) noexcept
         m_counting = other.m_counting;
         m_barsOnDisk = other.m_barsOnDisk;
         m_checksum = std::move(other.m_checksum);
+        m_closesWhenGoing = std::exchange(other.m_closesWhenGoing, false);
     }
     return *this;
 }
@@ -330,8 +332,17 @@ int DataFile::writeHeader(std::uint64_t flushed, std::uint64_t checksum) noexcep
 
 void DataFile::countBeforeGoing() noexcept
 {
-    if (m_file.isOpen() && m_mode != Mode::ReadOnly && m_barsOnDisk != m_header.barsWritten &&
-        m_calls->syncData(m_file.get()) == 0) {
+    if (!m_file.isOpen()) {
+        return;
+    }
+    const bool toFold = m_mode != Mode::ReadOnly && m_barsOnDisk != m_header.barsWritten;
+    if (toFold && m_calls->syncData(m_file.get()) != 0) {
+        return;
+    }
+    if (m_closesWhenGoing) {
+        m_header.closedCleanly = true;
+    }
+    if (toFold || m_closesWhenGoing) {
         (void)writeHeader(m_header.barsWritten, 0);
     }
 }

@@ -166,7 +166,9 @@ DataFile DataFile::create(const std::filesystem::path &path, std::uint64_t capac
                                 error);
         }
     }
-    return DataFile(calls, path, std::move(made.file), mode, header);
+    DataFile file(calls, path, std::move(made.file), mode, header);
+    file.m_closesWhenGoing = true;
+    return file;
 }
 
 } // namespace quelm

@@ -679,6 +679,7 @@ TEST_P(CreatesAFile, FromTheInput)
         const DataFile file = DataFile::open(path);
         EXPECT_EQ(file.header().capacity, GetParam().capacity);
         EXPECT_EQ(file.header().fileNumber, 0);
+        EXPECT_TRUE(file.header().closedCleanly);
         EXPECT_EQ(storedBars(path), GetParam().bars);
     }
 }

@@ -86,14 +86,17 @@ TEST_P(NewFile, AtAPathIsReadyForItsBars)
     const NewFileRow &row = GetParam();
     const auto path = folder.path() / "bars.qdf";
     const std::int64_t before = nowMs();
-    DataFile file = DataFile::create(path, static_cast<std::uint64_t>(row.bars));
-    EXPECT_EQ(tree(folder.path()), std::vector<std::string>{"bars.qdf"});
-    expectSizeAndSpace(path, static_cast<std::uint64_t>(row.bars));
-    if (row.bars > 0) {
-        file.appendBar({1, 1, 1, 1, 1, 1});
+    {
+        DataFile file = DataFile::create(path, static_cast<std::uint64_t>(row.bars));
+        EXPECT_EQ(tree(folder.path()), std::vector<std::string>{"bars.qdf"});
+        expectSizeAndSpace(path, static_cast<std::uint64_t>(row.bars));
+        if (row.bars > 0) {
+            file.appendBar({1, 1, 1, 1, 1, 1});
+        }
+        EXPECT_FALSE(DataFile::open(path).header().closedCleanly) << "while its maker has it";
     }
-    file.flush();
     const DataFileHeader header = DataFile::open(path).header();
+    EXPECT_TRUE(header.closedCleanly) << "once its maker let it go";
     EXPECT_EQ(header.fileNumber, 0);
     EXPECT_EQ(header.capacity, static_cast<std::uint64_t>(row.bars));
     EXPECT_EQ(header.barsWritten, row.bars > 0 ? 1u : 0u);

@@ -52,6 +52,7 @@ def test_round_trip_with_the_commands_is_bit_for_bit(tmp_path, values):
     assert result.returncode == 0, result.stderr
     with quelm.open(imported) as file:
         assert file.read().tobytes() == stored.tobytes()
+        assert file.header.state == "closed"
 
 
 @pytest.mark.parametrize(

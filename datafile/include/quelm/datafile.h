@@ -60,7 +60,9 @@ public:
     // is made as the store makes its files: complete (space reserved, header flushed) before it
     // gets its name, which never replaces anything, and its folder flushed after. It has file
     // number 0, which no run gives. Throws DataFileError when it cannot, an existing file
-    // (EEXIST) included, leaving nothing behind.
+    // (EEXIST) included, leaving nothing behind. The DataFile it returns is the file's maker:
+    // when it goes, having counted its bars, it marks the file closed cleanly, as the window's
+    // store marks the files of its run; a program killed before then leaves it not so marked.
     static DataFile create(const std::filesystem::path &path, std::uint64_t capacity,
                            Mode mode = Mode::Exclusive);
     // The same through `calls`, which must outlive the DataFile.
@@ -119,7 +121,8 @@ private:
     // Writes the header with `flushed` bars written and a tail of the rest of header()'s bars,
     // proven by `checksum`; returns the system's error, 0 when done.
     int writeHeader(std::uint64_t flushed, std::uint64_t checksum) noexcept;
-    // What going does: folds the bars not yet in bars written on disk, ignoring failures.
+    // What going does: folds the bars not yet in bars written on disk and, for the file's
+    // maker, marks it closed cleanly; ignores failures, and marks nothing once the fold failed.
     void countBeforeGoing() noexcept;
     [[noreturn]] void fail(const std::string &what, const std::string &reason, int error = 0) const;
 
@@ -134,6 +137,7 @@ private:
     // The checksum of the records after those m_barsOnDisk counts, kept while they are at most
     // maxTailBars.
     std::unique_ptr<TailChecksum> m_checksum;
+    bool m_closesWhenGoing = false; // made the file (create), so marks it closed when it goes
 };
 
 } // namespace quelm
