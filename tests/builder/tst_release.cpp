@@ -7,6 +7,10 @@
 #include <QWindow>
 #include <limits>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 class TestRelease : public WindowTest
 {
     Q_OBJECT
@@ -19,6 +23,9 @@ private slots:
     void releasesTheRestWhenOneFails();
     void releasesOnceWhateverClosesTheWindow_data();
     void releasesOnceWhateverClosesTheWindow();
+#ifdef Q_OS_WIN
+    void releasesWhenTheSessionEndsDuringAReport();
+#endif
 
 private:
     void buildTimes(int count);
@@ -145,6 +152,29 @@ void TestRelease::releasesOnceWhateverClosesTheWindow()
     window.reset();
     QCOMPARE(log->closed(), oneTo(3));
 }
+
+#ifdef Q_OS_WIN
+// Windows ends the process soon after the window has answered WM_ENDSESSION; by then the files
+// must be released, also while a report box holds the build open. Qt announces the end of a
+// session once per process, so this is the one case that sends it.
+void TestRelease::releasesWhenTheSessionEndsDuringAReport()
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    buildTimes(2);
+    const auto hwnd = reinterpret_cast<HWND>(window->winId());
+    std::vector<std::int32_t> releasedBeforeTheBoxCloses;
+    notifier.onMessage = [&](const RecordingNotifier::Message &) {
+        QCOMPARE(SendMessageW(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), LRESULT(1));
+        SendMessageW(hwnd, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        releasedBeforeTheBoxCloses = log->closed();
+    };
+    window->cmdBuild_Click();
+    QCOMPARE(releasedBeforeTheBoxCloses, oneTo(3));
+    window.reset();
+    QCOMPARE(log->closed(), oneTo(3));
+}
+#endif
 
 QTEST_MAIN(TestRelease)
 #include "tst_release.moc"
