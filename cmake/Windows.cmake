@@ -14,8 +14,8 @@ endif()
 # a plugin too; without it Qt falls back to a plain style of its own.
 if(WIN32)
   set(_quelm_qt_dlls Qt6::Core Qt6::Gui Qt6::Widgets)
-  set(_quelm_qt_plugins platforms:Qt6::QWindowsIntegrationPlugin
-                        styles:Qt6::QWindowsVistaStylePlugin)
+  set(_quelm_qt_plugins platforms=Qt6::QWindowsIntegrationPlugin
+                        styles=Qt6::QWindowsVistaStylePlugin)
   set(_quelm_bin ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
   set(_quelm_copies)
   set(_quelm_copy_commands)
@@ -24,8 +24,8 @@ if(WIN32)
     list(APPEND _quelm_copy_commands COMMAND ${CMAKE_COMMAND} -E copy_if_different
          $<TARGET_FILE:${_quelm_dll}> ${_quelm_bin})
   endforeach()
-  foreach(_quelm_plugin ${_quelm_qt_plugins} platforms:Qt6::QOffscreenIntegrationPlugin)
-    string(REPLACE ":" ";" _quelm_plugin ${_quelm_plugin})
+  foreach(_quelm_plugin ${_quelm_qt_plugins} platforms=Qt6::QOffscreenIntegrationPlugin)
+    string(REPLACE "=" ";" _quelm_plugin ${_quelm_plugin})
     list(GET _quelm_plugin 0 _quelm_folder)
     list(GET _quelm_plugin 1 _quelm_target)
     list(APPEND _quelm_copy_commands
@@ -39,7 +39,7 @@ if(WIN32)
   install(IMPORTED_RUNTIME_ARTIFACTS ${_quelm_qt_dlls}
           RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
   foreach(_quelm_plugin ${_quelm_qt_plugins})
-    string(REPLACE ":" ";" _quelm_plugin ${_quelm_plugin})
+    string(REPLACE "=" ";" _quelm_plugin ${_quelm_plugin})
     list(GET _quelm_plugin 0 _quelm_folder)
     list(GET _quelm_plugin 1 _quelm_target)
     install(IMPORTED_RUNTIME_ARTIFACTS ${_quelm_target}

@@ -11,8 +11,8 @@
 set -euo pipefail
 
 wine=$1
-quelm=$2
-inspect=$3
+quelm=$(realpath "$2")
+inspect=$(realpath "$3")
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 # Wine starts slowly the first time in a prefix.
@@ -30,7 +30,6 @@ trap cleanup EXIT
 
 [ -n "${WINEPREFIX:-}" ] || die "WINEPREFIX is not set; make test-windows-gui makes the prefix"
 [ -n "${DISPLAY:-}" ] || start_x_server
-export QT_QPA_PLATFORM=windows
 
 # A Windows path of this prefix as a path here; Wine's answers end in CR LF.
 unix_path() {
@@ -62,8 +61,10 @@ press_build_for_file_one() {
   echo "report box $box: '$(xdotool getwindowname "$box")'"
 }
 
+# What the clipboard holds. A read waits for the owner's answer, which Wine may never give for
+# an empty Windows clipboard; so each read has a deadline of its own.
 clipboard() {
-  xclip -selection clipboard -o 2>/dev/null | tr -d '\r'
+  timeout 2 xclip -selection clipboard -o 2>/dev/null | tr -d '\r'
 }
 
 # check_the_new_run: exactly one new run folder, holding file 1 of 10 bars, valid and closed.
@@ -86,9 +87,10 @@ geometry=$(xdotool getwindowgeometry "$main" | sed -n 's/^ *Geometry: //p')
 [ "$geometry" = 267x204 ] || die "the window is $geometry, not 267x204"
 press_build_for_file_one
 focus "$box"
-# Something else on the clipboard first, held until the box takes it over (or the limit).
-(printf 'nothing yet' | timeout "$limit" xclip -selection clipboard -i -quiet >/dev/null 2>&1 &)
-until_ok "the clipboard to be cleared" test "$(clipboard)" = 'nothing yet'
+# Something else on the clipboard first, held until the box takes it over (or the limit); xclip
+# says when it holds the clipboard.
+(printf 'nothing yet' | timeout "$limit" xclip -selection clipboard -i -quiet >"$work/xclip.log" 2>&1 &)
+until_ok "xclip to hold the clipboard" grep -q 'Waiting for selection requests' "$work/xclip.log"
 xdotool key ctrl+c
 expected=$(printf '%s\n' \
   --------------------------- 'File 1  Bars 10' --------------------------- \
@@ -105,13 +107,13 @@ echo "Quelm.exe exited with status 0"
 check_the_new_run
 
 # Second run: the session ends while the report box is open. Wine sends WM_QUERYENDSESSION and
-# WM_ENDSESSION as Windows does, but does not end the process afterwards; Windows does, so the
-# test ends it as hard as Windows may.
+# WM_ENDSESSION as Windows does and then ends the process; should it still run, it is ended as
+# hard as Windows may.
 start_quelm
 press_build_for_file_one
 timeout "$limit" "$wine" wineboot.exe --end-session >>"$work/wineboot.log" 2>&1 ||
   die "wineboot --end-session failed: $(cat "$work/wineboot.log")"
-kill -KILL "$program_pid"
+kill -KILL "$program_pid" 2>/dev/null || true
 wait_for_exit
 echo "the session ended with the report box open; Quelm.exe was then ended"
 check_the_new_run
