@@ -17,7 +17,6 @@ if(WIN32)
   set(_quelm_qt_plugins platforms=Qt6::QWindowsIntegrationPlugin
                         styles=Qt6::QWindowsVistaStylePlugin)
   set(_quelm_bin ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
-  set(_quelm_copies)
   set(_quelm_copy_commands)
   # The tests load QtTest too, and may run on the offscreen platform where no display is.
   foreach(_quelm_dll ${_quelm_qt_dlls} Qt6::Test)
