@@ -33,9 +33,9 @@ trap cleanup EXIT
 
 # A Windows path of this prefix as a path here; Wine's answers end in CR LF.
 unix_path() {
-  "$wine" winepath.exe -u "$1" 2>/dev/null | tr -d '\r'
+  timeout "$limit" "$wine" winepath.exe -u "$1" 2>/dev/null | tr -d '\r'
 }
-local_app_data=$("$wine" cmd.exe /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')
+local_app_data=$(timeout "$limit" "$wine" cmd.exe /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')
 runs_root=$(unix_path "$local_app_data\\Quelm")
 [ -n "$runs_root" ] || die "Wine could not say where %LOCALAPPDATA% is"
 echo "runs go to $local_app_data\\Quelm ($runs_root)"
@@ -74,7 +74,8 @@ check_the_new_run() {
   new=$(comm -13 "$work/runs-before" "$work/runs-after")
   [ "$(printf '%s' "$new" | grep -c .)" -eq 1 ] ||
     die "expected one new run folder under $runs_root, found: '$new'"
-  (cd "$new" && "$wine" "$inspect" --json 0001.qdf) >"$work/inspect.json" 2>"$work/inspect.err" ||
+  (cd "$new" && timeout "$limit" "$wine" "$inspect" --json 0001.qdf) \
+    >"$work/inspect.json" 2>"$work/inspect.err" ||
     die "quelm-inspect.exe failed on $new: $(cat "$work/inspect.json" "$work/inspect.err")"
   python3 "$here/check-files.py" "$work/inspect.json" 1:10 ||
     die "the run's files are not as built; quelm-inspect said: $(cat "$work/inspect.json")"
