@@ -90,7 +90,8 @@ press_build_for_file_one
 focus "$box"
 # Something else on the clipboard first, held until the box takes it over (or the limit); xclip
 # says when it holds the clipboard.
-(printf 'nothing yet' | timeout "$limit" xclip -selection clipboard -i -quiet >"$work/xclip.log" 2>&1 &)
+(printf 'nothing yet' |
+  timeout "$limit" xclip -selection clipboard -i -quiet >"$work/xclip.log" 2>&1 &)
 until_ok "xclip to hold the clipboard" grep -q 'Waiting for selection requests' "$work/xclip.log"
 xdotool key ctrl+c
 expected=$(printf '%s\n' \
