@@ -63,9 +63,9 @@ bench-csv: deps
 	/usr/bin/python3 bench/csv-vs-pandas.py --bin $(BENCH_DIR)/commands --folder $(BENCH_DIR)
 
 # The window for Windows: the whole project cross-built against a Qt for MinGW-w64 that
-# scripts/build-qt-mingw builds once from Debian's own Qt source (35 to 45 minutes the first
-# time; cached under ~/.cache/quelm after that). Qt's own toolchain file finds that Qt and
-# hands on to the project's.
+# scripts/build-qt-mingw builds once from Debian's own Qt source (33 minutes on 2 idle cores;
+# cached under ~/.cache/quelm after that). Qt's own toolchain file finds that Qt and hands on
+# to the project's.
 WINDOWS_GUI_DIR ?= build-windows-gui
 QT_MINGW = $(shell scripts/build-qt-mingw --prefix)
 # Wine in the X server of the tests (xvfb-run), with a prefix of its own in the build folder.
