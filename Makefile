@@ -12,8 +12,19 @@ WINE_ENV = env -u DISPLAY WINEPREFIX=$(CURDIR)/$(WINDOWS_DIR)/wineprefix WINEDEB
 	WINEDLLOVERRIDES=mscoree,mshtml=
 # Repetitions run in a random order, so that slow spells of a shared machine hit all figures.
 BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
-BENCH_BUILD = cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUELM_BENCH=ON && \
-	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target quelm-bench
+BENCH_BUILD = cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUELM_BENCH=ON \
+	-DQUELM_PYTHON=ON && \
+	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target quelm-bench quelm_python
+# The Python module's figure, by Debian's Python (which has numpy and pandas).
+MODULE_BENCH = /usr/bin/python3 bench/module-vs-numpy.py --module $(BENCH_DIR)/python \
+	--disk $(BENCH_DIR)
+
+# The programs that the CSV bench times, and the bench itself.
+CSV_BENCH_BUILD = cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUELM_BENCH=ON && \
+	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target quelm-import quelm-export quelm-csv-floor
+CSV_BENCH = /usr/bin/python3 bench/csv-bench.py --bin $(BENCH_DIR)/commands \
+	--floor $(BENCH_DIR)/bench/quelm-csv-floor --node-modules $(BENCH_DIR)/duckdb/node_modules \
+	--folder $(BENCH_DIR)
 
 .PHONY: deps configure build run test test-windows package bench bench-smoke bench-csv
 
@@ -21,7 +32,7 @@ deps:
 	scripts/install-deps
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR) -DQUELM_PYTHON=ON $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD_DIR) --parallel $(JOBS)
@@ -49,18 +60,27 @@ package: build
 bench: deps
 	$(BENCH_BUILD)
 	cd $(BENCH_DIR) && bench/quelm-bench $(BENCH_ARGS)
+	$(MODULE_BENCH)
 
-# Each benchmark once, briefly: CI checks that they build and run, not how fast.
+# Each benchmark once, briefly, and the CSV bench on a few bars (DuckDB only when it is installed
+# already): CI checks that they build and run, not how fast.
 bench-smoke: deps
 	$(BENCH_BUILD)
 	cd $(BENCH_DIR) && bench/quelm-bench --benchmark_min_time=0.001
+	$(MODULE_BENCH) --bars 10000 --runs 1
+	$(CSV_BENCH_BUILD)
+	$(CSV_BENCH) --bars 2000 --runs 1
 
-# Importing and exporting a CSV of 10^6 bars with the commands, against pandas on the same CSV
-# (Debian's python3, which has pandas).
+# quelm-import on a CSV of 10^6 daily-shape bars beside DuckDB, pandas (Debian's python3 has
+# it) and a parse floor of our own, in one run; then quelm-export beside pandas. DuckDB's Node
+# package goes into the bench's build folder when npm is there; without npm it is left out.
 bench-csv: deps
-	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DQUELM_BENCH=ON && \
-	cmake --build $(BENCH_DIR) --parallel $(JOBS) --target quelm-import quelm-export
-	/usr/bin/python3 bench/csv-vs-pandas.py --bin $(BENCH_DIR)/commands --folder $(BENCH_DIR)
+	$(CSV_BENCH_BUILD)
+	if command -v npm >/dev/null; then \
+		test -d $(BENCH_DIR)/duckdb/node_modules/@duckdb/node-api || \
+		npm install --prefix $(BENCH_DIR)/duckdb --no-audit --no-fund @duckdb/node-api; \
+	else echo "bench-csv: npm is not there, so DuckDB is left out"; fi
+	$(CSV_BENCH)
 
 # The window for Windows: the whole project cross-built against a Qt for MinGW-w64 that
 # scripts/build-qt-mingw builds once from Debian's own Qt source (33 minutes on 2 idle cores;

@@ -16,11 +16,16 @@
 #include <system_error>
 #include <unistd.h>
 
+// The tails' checksum, timed as the library takes it.
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
 namespace quelm::bench {
 namespace {
 
 constexpr std::int32_t bulkBars = 10'000'000;
 constexpr std::int32_t singleBars = 10'000;
+constexpr std::int32_t manySingleBars = 1'000'000;
 constexpr std::size_t recordBytes = std::size_t{48} * bulkBars;
 constexpr std::uint64_t recordsAt = 64;
 
@@ -134,14 +139,6 @@ void compareAppends(benchmark::State &state, const Place &place, std::int32_t ca
     compareWays(state, {ourWay, bareWay});
 }
 
-void append(benchmark::State &state, const Place &place)
-{
-    const std::vector<Bar> &bars = barsToWrite();
-    compareAppends(
-        state, place, bulkBars, [&](DataFile &file) { file.appendBars(bars); }, "pwrite_us",
-        [&](int file) { writeAll(file, bars.data(), recordBytes, recordsAt); });
-}
-
 void appendFlushed(benchmark::State &state, const Place &place)
 {
     const std::vector<Bar> &bars = barsToWrite();
@@ -158,27 +155,56 @@ void appendFlushed(benchmark::State &state, const Place &place)
         });
 }
 
-// 10^4 bars one call a bar, then one flush.
-void singleAppends(benchmark::State &state, const Place &place)
+// `count` bars one call a bar, each counted in the file's tail as it returns, against the bare
+// pwrite of each record; with one flush at the end or none.
+void singleAppends(benchmark::State &state, const Place &place, std::int32_t count, bool flush)
 {
-    const std::span<const Bar> bars = std::span(barsToWrite()).first(singleBars);
+    const std::span<const Bar> bars = std::span(barsToWrite()).first(count);
     compareAppends(
-        state, place, singleBars,
+        state, place, count,
         [&](DataFile &file) {
             for (const Bar &bar : bars) {
                 file.appendBar(bar);
             }
-            file.flush();
+            if (flush) {
+                file.flush();
+            }
         },
-        "pwrite_fdatasync_us",
+        flush ? "pwrite_fdatasync_us" : "pwrite_us",
         [&](int file) {
             for (std::size_t i = 0; i < bars.size(); ++i) {
                 writeAll(file, &bars[i], sizeof(Bar), recordsAt + i * sizeof(Bar));
             }
-            syncData(file);
+            if (flush) {
+                syncData(file);
+            }
         });
 }
 
+// What the tail's checksum costs: XXH3-64 taken one more record at a time, as each append of
+// one bar takes it, and over the longest tail a reader proves (1 MiB of records) at once.
+void tailChecksum(benchmark::State &state)
+{
+    const std::span<const Bar> bars = std::span(barsToWrite()).first(quelm::format::maxTailBars);
+    XXH3_state_t sum;
+    XXH3_INITSTATE(&sum);
+    std::uint64_t value = 0;
+    const Way perRecord{"", [&] {
+                            return timed([&] {
+                                       XXH3_64bits_reset(&sum);
+                                       for (const Bar &bar : bars) {
+                                           XXH3_64bits_update(&sum, &bar, sizeof bar);
+                                           value ^= XXH3_64bits_digest(&sum);
+                                       }
+                                   }) /
+                                   static_cast<double>(bars.size());
+                        }};
+    const Way whole{"whole_tail_us", [&] {
+                        return timed([&] { value ^= XXH3_64bits(bars.data(), bars.size_bytes()); });
+                    }};
+    compareWays(state, {perRecord, whole});
+    benchmark::DoNotOptimize(value);
+}
 void read(benchmark::State &state, const Place &place)
 {
     testsupport::TempFolder scratch(place.folder, /*settled=*/true);
@@ -222,19 +248,25 @@ void read(benchmark::State &state, const Place &place)
 // files pays for the file system catching up.
 void registerBulk(const std::vector<Place> &places)
 {
+    benchmark::RegisterBenchmark("tail_checksum", tailChecksum)
+        ->UseManualTime()
+        ->Iterations(20)
+        ->Unit(benchmark::kNanosecond);
     for (const Place &place : places) {
-        benchmark::RegisterBenchmark(("bulk_append/" + place.name).c_str(), append, place)
-            ->UseManualTime()
-            ->Iterations(4)
-            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("bulk_append_flushed/" + place.name).c_str(), appendFlushed,
                                      place)
             ->UseManualTime()
             ->Iterations(4)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("single_appends/" + place.name).c_str(), singleAppends, place)
+        benchmark::RegisterBenchmark(("single_appends/" + place.name).c_str(), singleAppends, place,
+                                     singleBars, true)
             ->UseManualTime()
             ->Iterations(10)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("single_appends_unflushed/" + place.name).c_str(),
+                                     singleAppends, place, manySingleBars, false)
+            ->UseManualTime()
+            ->Iterations(2)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("bulk_read/" + place.name).c_str(), read, place)
             ->UseManualTime()
@@ -246,22 +278,19 @@ void registerBulk(const std::vector<Place> &places)
 void printBulkFigures(const FigureReporter &results, const std::vector<Place> &places,
                       GoalTally &tally, std::ostream &out)
 {
+    const auto perRecord = results.medianNs("tail_checksum");
+    const auto wholeTail = results.counter("tail_checksum", "whole_tail_us");
+    if (perRecord && wholeTail) {
+        out << "Tail checksum (XXH3-64): one more record and the value, as each append of one bar "
+               "takes it, "
+            << format("%.1f ns", *perRecord) << "; the longest tail a reader proves (1 MiB) "
+            << format("%.1f us", *wholeTail) << "\n";
+    }
     out << "Bulk bars: 10^7 bars (480 MB) in one call into or from a file the store made, warm "
-           "page cache, against bare calls on the same kind of file; without a flush unless "
-           "said, and 10^4 bars one call a bar\n";
+           "page cache, against bare calls on the same kind of file; 10^4 and 10^6 bars one call "
+           "a bar, each counted in the file's tail\n";
     for (const Place &place : places) {
-        const std::string append = "bulk_append/" + place.name;
         const std::string read = "bulk_read/" + place.name;
-        const auto ours = results.medianNs(append);
-        const auto pwrite = results.counter(append, "pwrite_us");
-        const auto toPwrite = results.medianRatio(append, "pwrite_us");
-        if (ours && pwrite && toPwrite) {
-            out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder)
-                << "): appendBars " << format("%.1f ms", *ours / 1e6) << ", pwrite "
-                << format("%.1f ms", *pwrite / 1e3)
-                << "; appendBars / pwrite = " << format("%.2f", *toPwrite) << " "
-                << tally.check(GoalId::bulkAppend, *toPwrite) << "\n";
-        }
         const std::string flushed = "bulk_append_flushed/" + place.name;
         const auto oursFlushed = results.medianNs(flushed);
         const auto bareFlushed = results.counter(flushed, "pwrite_fdatasync_us");
@@ -281,7 +310,20 @@ void printBulkFigures(const FigureReporter &results, const std::vector<Place> &p
             out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder)
                 << "): 10^4 appendBar + one flush " << format("%.2f ms", *oursSingle / 1e6)
                 << ", 10^4 pwrite + one fdatasync " << format("%.2f ms", *bareSingle / 1e3)
-                << "; ratio = " << format("%.2f", *toBareSingle) << "\n";
+                << "; ratio = " << format("%.2f", *toBareSingle) << " "
+                << tally.check(GoalId::singleAppendsFlushed, *toBareSingle) << "\n";
+        }
+        const std::string many = "single_appends_unflushed/" + place.name;
+        const auto oursMany = results.medianNs(many);
+        const auto bareMany = results.counter(many, "pwrite_us");
+        const auto toBareMany = results.medianRatio(many, "pwrite_us");
+        if (oursMany && bareMany && toBareMany) {
+            out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder)
+                << "): 10^6 appendBar, no flush (a fold every "
+                << std::to_string(quelm::format::maxTailBars) << " bars) "
+                << format("%.1f ms", *oursMany / 1e6) << ", 10^6 pwrite of a record "
+                << format("%.1f ms", *bareMany / 1e3) << "; ratio = " << format("%.2f", *toBareMany)
+                << "\n";
         }
         const auto reading = results.medianNs(read);
         const auto pread = results.counter(read, "pread_us");

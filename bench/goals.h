@@ -18,7 +18,7 @@ enum class GoalId
     buildAgainstFirstFile,
     runMemoryGrowth,
     conversionTime,
-    bulkAppend,
+    singleAppendsFlushed,
     bulkAppendFlushed,
     bulkRead,
     chartAgainstRead,

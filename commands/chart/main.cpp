@@ -52,8 +52,10 @@ const char *const usage =
     "                    given, - for standard output\n"
     "  --first N         starts at bar N, counting from 0\n"
     "  --count M         draws at most M bars from the first (all when not given)\n"
-    "  --from TIME       draws the bars at or after TIME (ISO-8601, 2026-12-07T06:00Z)\n"
-    "  --to TIME         draws the bars at or before TIME\n"
+    "  --from TIME       draws the bars at or after TIME (ISO-8601, 2026-12-07T06:00Z, or\n"
+    "                    epoch milliseconds); a time that names no zone is in the --tz\n"
+    "                    zone, and one its clocks pass twice counts from the first passing\n"
+    "  --to TIME         draws the bars at or before TIME (to the second passing)\n"
     "  --width PIXELS    the chart's width, 200 to 20000 (1200 when not given)\n"
     "  --height PIXELS   its height, 200 to 20000 (700 when not given)\n"
     "  --title TEXT      its title (the file's name and number, the bars and their count\n"
@@ -79,6 +81,9 @@ struct Options
     std::optional<std::uint64_t> count;
     std::optional<std::int64_t> fromMs;
     std::optional<std::int64_t> toMs;
+    // --from and --to as given, read once the zone is known.
+    std::optional<std::pair<std::string, timetext::Reading>> from;
+    std::optional<std::pair<std::string, timetext::Reading>> to;
     int width = 1200;
     int height = 700;
     std::optional<std::string> title;
@@ -91,6 +96,62 @@ struct Range
     std::uint64_t first = 0;
     std::uint64_t count = 0;
 };
+
+// A time as --from and --to take it: as the import reads a time, or an epoch number whose
+// digits tell its unit.
+timetext::Reading readBound(const std::string &text)
+{
+    if (timetext::isEpochNumber(text)) {
+        if (const auto unit = timetext::unitOfDigits(text)) {
+            timetext::Reading reading;
+            reading.shape = timetext::Shape::Epoch;
+            reading.ms = timetext::epochMs(text, *unit);
+            reading.zoned = true;
+            return reading;
+        }
+    }
+    return timetext::readTime(text);
+}
+
+// "2026-07-12" and what followed the date in `text`, written year first.
+std::string yearFirst(std::string_view text, std::int64_t ms)
+{
+    const std::size_t dateEnd = std::min(text.find_first_of(" T"), text.size());
+    return timeText(ms).substr(0, 10) + std::string(text.substr(dateEnd));
+}
+
+// The instant that --from or --to (`name`) stands for: a time that names no zone is read in
+// `zone`; where its clocks pass a time twice, --from takes the first passing and --to the
+// second, so that the range holds the bars of both. A slashed date that reads either way, and
+// a time the clocks skip, are refused with the readings and how to settle them.
+std::int64_t boundMs(const std::string &name,
+                     const std::pair<std::string, timetext::Reading> &given, const Zone &zone)
+{
+    const auto &[text, reading] = given;
+    const std::string start = name + " " + lineText(text) + ": ";
+    if (reading.dayFirstMs) {
+        const std::string monthFirst = yearFirst(text, reading.ms);
+        const std::string dayFirst = yearFirst(text, *reading.dayFirstMs);
+        throw UsageError(start + "the date reads as " + monthFirst.substr(0, 10) +
+                         " (month first) or as " + dayFirst.substr(0, 10) +
+                         " (day first); write it year first, as " + lineText(monthFirst) + " or " +
+                         lineText(dayFirst));
+    }
+    if (reading.zoned) {
+        return reading.ms;
+    }
+    if (reading.ms <= -Zone::reach || reading.ms >= Zone::reach) {
+        throw UsageError(start + "too far from 1970 to be read in a zone; end it with Z or an "
+                                 "offset such as +01:00");
+    }
+    const Zone::Instants instants = zone.toUtc(reading.ms);
+    if (instants.count == 0) {
+        throw UsageError(start + "the clocks of " + zone.name() +
+                         " skip that time; give a time before or after the skip, or end it "
+                         "with the offset you mean (Z or +hh:mm)");
+    }
+    return name == "--from" ? instants.earliest : instants.latest;
+}
 
 Options parse(const std::vector<tools::Argument> &arguments)
 {
@@ -134,7 +195,7 @@ Options parse(const std::vector<tools::Argument> &arguments)
             (name == "--first" ? options.first : options.count) = number;
         } else if (name == "--from" || name == "--to") {
             try {
-                (name == "--from" ? options.fromMs : options.toMs) = timetext::readTime(text).ms;
+                (name == "--from" ? options.from : options.to) = std::pair(text, readBound(text));
             } catch (const tools::InputError &error) {
                 throw UsageError(std::string(name) + ": " + lineText(error.what()));
             }
@@ -158,6 +219,10 @@ Options parse(const std::vector<tools::Argument> &arguments)
     if (files.size() != 1) {
         throw UsageError(files.empty() ? "no file given" : "one file at a time");
     }
+    options.fromMs =
+        options.from ? std::optional(boundMs("--from", *options.from, options.zone)) : std::nullopt;
+    options.toMs =
+        options.to ? std::optional(boundMs("--to", *options.to, options.zone)) : std::nullopt;
     if ((options.first || options.count) && (options.fromMs || options.toMs)) {
         throw UsageError("choose the bars by --first and --count or by --from and --to, not both");
     }
@@ -301,8 +366,10 @@ int chartFile(const std::vector<tools::Argument> &arguments)
     }
     const std::filesystem::path output =
         options.output.value_or(std::filesystem::path(options.file).replace_extension(".svg"));
-    std::error_code ignored;
-    if (!options.toStandardOutput && std::filesystem::equivalent(options.file, output, ignored)) {
+    // When the system cannot tell, opening the data file and writing the chart say why.
+    bool same = false;
+    if (!options.toStandardOutput && systemFileCalls().sameFile(options.file, output, same) == 0 &&
+        same) {
         std::cerr << "quelm-chart: the chart would replace the data file " +
                          lineText(nameText(options.file)) + "; give another with -o\n";
         return usageStatus;

@@ -1,12 +1,10 @@
 #include "bartext.h"
 
-#include "commanderror.h"
 #include "timetext.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <string>
 
 namespace quelm::bartext {
@@ -117,31 +115,6 @@ char *writeJsonLine(char *out, const Bar &bar)
         out = std::isfinite(values[i]) ? writeNumber(out, values[i]) : writeText(out, "null");
     }
     return writeText(out, "}\n");
-}
-
-double readNumber(std::string_view text)
-{
-    if (text.empty()) {
-        throw tools::InputError("empty; a number is needed");
-    }
-    // from_chars takes a minus but no plus; a plus is allowed before digits only.
-    const std::string_view number = text[0] == '+' ? text.substr(1) : text;
-    const char *const end = number.data() + number.size();
-    double value = 0;
-    const auto [stop, error] = std::from_chars(number.data(), end, value);
-    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "\"" + std::string.
-    std::string quoted = "\"";
-    quoted.append(text).push_back('"');
-    if (error == std::errc::result_out_of_range) {
-        throw tools::InputError(quoted + " is out of the range of a double");
-    }
-    if (error != std::errc() || stop != end || (number != text && number.starts_with('-'))) {
-        throw tools::InputError(quoted + " is not a number");
-    }
-    if (!std::isfinite(value)) {
-        throw tools::InputError(quoted + " is not a finite number");
-    }
-    return value;
 }
 
 } // namespace quelm::bartext

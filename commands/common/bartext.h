@@ -33,8 +33,4 @@ char *writeCsvLine(char *out, const Bar &bar);
 // One JSON object with its '\n'; numbers that are not finite become null.
 char *writeJsonLine(char *out, const Bar &bar);
 
-// Reads a finite double ("+" allowed before digits); throws quelm::tools::InputError saying
-// why the text is not one.
-double readNumber(std::string_view text);
-
 } // namespace quelm::bartext

@@ -10,14 +10,6 @@
 #include <string>
 #include <utility>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace quelm::inspect {
 
 // A file open for reading, or why not: a system error, or what it is instead of a regular file.
@@ -28,86 +20,36 @@ struct OpenedFile
     std::string notRegular;
 };
 
-#ifdef _WIN32
-
-inline OpenedFile openForReading(const std::filesystem::path &path)
+inline const char *kindText(FileSystemCalls::FileKind kind)
 {
-    OpenedFile opened;
-    FileSystemCalls &system = systemFileCalls();
-    opened.error = system.openExisting(path, false, opened.handle);
-    if (opened.error == EISDIR) {
-        return {FileSystemCalls::invalidHandle, 0, "a folder"};
-    }
-    if (opened.error != 0) {
-        return opened;
-    }
-    switch (GetFileType(reinterpret_cast<HANDLE>(opened.handle))) {
-    case FILE_TYPE_DISK:
-        return opened;
-    case FILE_TYPE_PIPE:
-        opened.notRegular = "a named pipe";
-        break;
-    case FILE_TYPE_CHAR:
-        opened.notRegular = "a device";
-        break;
-    default:
-        opened.notRegular = "an unknown kind of file";
-        break;
-    }
-    system.close(std::exchange(opened.handle, FileSystemCalls::invalidHandle));
-    return opened;
-}
-
-#else
-
-inline const char *kindOf(mode_t mode)
-{
-    if (S_ISDIR(mode)) {
+    switch (kind) {
+    case FileSystemCalls::FileKind::Folder:
         return "a folder";
-    }
-    if (S_ISFIFO(mode)) {
+    case FileSystemCalls::FileKind::NamedPipe:
         return "a named pipe";
-    }
-    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+    case FileSystemCalls::FileKind::Device:
         return "a device";
-    }
-    if (S_ISSOCK(mode)) {
+    case FileSystemCalls::FileKind::Socket:
         return "a socket";
+    default:
+        return "an unknown kind of file";
     }
-    return "an unknown kind of file";
 }
 
 inline OpenedFile openForReading(const std::filesystem::path &path)
 {
+    FileSystemCalls &calls = systemFileCalls();
     OpenedFile opened;
-    // Without O_NONBLOCK, opening a named pipe waits for a writer, for ever when none comes.
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    } while (fd == -1 && errno == EINTR);
-    struct stat status = {};
-    if (fd == -1) {
-        opened.error = errno;
-        // A socket cannot be opened at all; saying what it is helps more than "no such device".
-        if (opened.error == ENXIO && ::stat(path.c_str(), &status) == 0 &&
-            !S_ISREG(status.st_mode)) {
-            opened.notRegular = kindOf(status.st_mode);
+    FileSystemCalls::FileKind kind = FileSystemCalls::FileKind::Regular;
+    opened.error = calls.openToRead(path, opened.handle, kind);
+    if (kind != FileSystemCalls::FileKind::Regular) {
+        if (opened.error == 0) {
+            calls.close(std::exchange(opened.handle, FileSystemCalls::invalidHandle));
         }
-        return opened;
+        return {FileSystemCalls::invalidHandle, 0, kindText(kind)};
     }
-    if (::fstat(fd, &status) != 0) {
-        opened.error = errno;
-    } else if (!S_ISREG(status.st_mode)) {
-        opened.notRegular = kindOf(status.st_mode);
-    } else {
-        opened.handle = fd;
-        return opened;
-    }
-    ::close(fd);
     return opened;
 }
-
-#endif
 
 // Gives DataFile::open a file that is already open: openExisting hands it over, once, and every
 // other call goes to the system's own. Must outlive the DataFile opened through it.

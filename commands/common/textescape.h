@@ -104,6 +104,16 @@ inline std::string lineText(std::string_view text)
     return line;
 }
 
+// `text` in double quotes for a message, as lineText shows it: a field of any input, even one
+// that is not text, prints no raw bytes.
+inline std::string quotedText(std::string_view text)
+{
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "\"" + std::string.
+    std::string quoted = "\"";
+    quoted.append(lineText(text)).push_back('"');
+    return quoted;
+}
+
 // `text` as a quoted JSON string. Control characters and U+2028/U+2029 are \u escapes; a byte
 // that is not part of UTF-8 becomes the four characters \xHH of the string's value.
 inline std::string jsonString(std::string_view text)
@@ -132,12 +142,32 @@ inline std::string jsonString(std::string_view text)
     return quoted + "\"";
 }
 
+// Appends code point `c` to `text` as UTF-8 (a surrogate as its own three bytes).
+inline void appendUtf8(std::string &text, char32_t c)
+{
+    const auto put = [&](char32_t bits) { text += static_cast<char>(bits); };
+    if (c < 0x80) {
+        put(c);
+    } else if (c < 0x800) {
+        put(0xC0 | c >> 6);
+        put(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        put(0xE0 | c >> 12);
+        put(0x80 | (c >> 6 & 0x3F));
+        put(0x80 | (c & 0x3F));
+    } else {
+        put(0xF0 | c >> 18);
+        put(0x80 | (c >> 12 & 0x3F));
+        put(0x80 | (c >> 6 & 0x3F));
+        put(0x80 | (c & 0x3F));
+    }
+}
+
 // UTF-16 as UTF-8. A lone surrogate, which a Windows file name may hold, becomes its own three
 // bytes (as WTF-8 does): not valid UTF-8, so it is shown escaped, yet the name can be recovered.
 template <typename Char> std::string utf8FromUtf16(std::basic_string_view<Char> units)
 {
     std::string text;
-    const auto put = [&](char32_t bits) { text += static_cast<char>(bits); };
     for (std::size_t i = 0; i < units.size(); ++i) {
         char32_t c = static_cast<char16_t>(units[i]);
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size()) {
@@ -147,21 +177,7 @@ template <typename Char> std::string utf8FromUtf16(std::basic_string_view<Char> 
                 ++i;
             }
         }
-        if (c < 0x80) {
-            put(c);
-        } else if (c < 0x800) {
-            put(0xC0 | c >> 6);
-            put(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            put(0xE0 | c >> 12);
-            put(0x80 | (c >> 6 & 0x3F));
-            put(0x80 | (c & 0x3F));
-        } else {
-            put(0xF0 | c >> 18);
-            put(0x80 | (c >> 12 & 0x3F));
-            put(0x80 | (c >> 6 & 0x3F));
-            put(0x80 | (c & 0x3F));
-        }
+        appendUtf8(text, c);
     }
     return text;
 }

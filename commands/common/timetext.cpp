@@ -1,6 +1,7 @@
 #include "timetext.h"
 
 #include "commanderror.h"
+#include "textescape.h"
 
 #include <array>
 #include <charconv>
@@ -50,7 +51,7 @@ bool addChecked(std::int64_t a, std::int64_t b, std::int64_t &sum)
 
 std::string quoted(std::string_view text)
 {
-    return "\"" + std::string(text) + "\"";
+    return inspect::quotedText(text);
 }
 
 [[noreturn]] void notTime(std::string_view text)
@@ -132,17 +133,40 @@ std::int64_t clockMs(std::string_view text, std::int64_t hour, std::int64_t minu
     return ((hour * 60 + minute) * 60 + second) * 1000 + milli;
 }
 
-// HH:MM, HH:MM:SS or HHMMSS, with a fraction after the seconds.
+// AM or PM (in any case, blanks before it allowed) after a time of day of the 12-hour clock:
+// the hour as the 24-hour clock gives it. The hour as it is when neither follows.
+std::int64_t hourOfDay(Cursor &cursor, std::int64_t hour)
+{
+    const std::size_t start = cursor.at;
+    while (cursor.take(' ')) {
+    }
+    const std::string_view rest = cursor.text.substr(cursor.at);
+    if (rest.size() < 2 || (rest[1] | 0x20) != 'm' ||
+        ((rest[0] | 0x20) != 'a' && (rest[0] | 0x20) != 'p')) {
+        cursor.at = start;
+        return hour;
+    }
+    cursor.at += 2;
+    if (hour < 1 || hour > 12) {
+        throw InputError(quoted(cursor.text) + " is not a time of day");
+    }
+    return hour % 12 + ((rest[0] | 0x20) == 'p' ? 12 : 0);
+}
+
+// H:MM or HH:MM, seconds and a fraction after them optional, or HHMMSS; AM or PM may follow.
 std::int64_t clockAt(Cursor &cursor)
 {
-    const std::int64_t hour = cursor.exactly(2);
+    std::int64_t hour = 0;
+    const std::size_t hourDigits = cursor.digits(1, 2, hour);
     std::int64_t minute = 0, second = 0, milli = 0;
     bool seconds = true;
     if (cursor.take(':')) {
         minute = cursor.exactly(2);
         seconds = cursor.take(':');
-    } else {
+    } else if (hourDigits == 2) {
         minute = cursor.exactly(2);
+    } else {
+        notTime(cursor.text);
     }
     if (seconds) {
         second = cursor.exactly(2);
@@ -150,7 +174,7 @@ std::int64_t clockAt(Cursor &cursor)
             milli = fraction(cursor);
         }
     }
-    return clockMs(cursor.text, hour, minute, second, milli);
+    return clockMs(cursor.text, hourOfDay(cursor, hour), minute, second, milli);
 }
 
 // Z, +hh:mm or +hhmm: the offset from UTC, if the text names one.
@@ -253,7 +277,8 @@ Reading readTime(std::string_view text)
     std::int64_t first = 0;
     const std::size_t firstDigits = cursor.digits(1, 9, first);
     Reading reading;
-    if (!sign && (firstDigits == 8 || (firstDigits == 9 && isDigit(text[cursor.at])))) {
+    if (!sign && (firstDigits == 8 ||
+                  (firstDigits == 9 && cursor.at < text.size() && isDigit(text[cursor.at])))) {
         // yyyymmdd, with hhmmss run on or a time of day after a blank or T.
         cursor.at = 0;
         const std::int64_t year = cursor.exactly(4), month = cursor.exactly(2);
@@ -276,13 +301,13 @@ Reading readTime(std::string_view text)
     }
     ++cursor.at;
     std::int64_t second = 0, third = 0;
-    const std::size_t secondDigits = cursor.digits(1, 2, second);
+    cursor.digits(1, 2, second);
     if (!cursor.take(separator)) {
         notTime(text);
     }
     const std::size_t thirdDigits = cursor.digits(1, 4, third);
     if (firstDigits >= 4 && (firstDigits == 4 || (sign && separator == '-'))) {
-        if (secondDigits != 2 || thirdDigits != 2 || (sign && separator != '-')) {
+        if (thirdDigits > 2 || (sign && separator != '-')) {
             notTime(text);
         }
         reading.shape = separator == '-' ? Shape::Iso : Shape::YearFirst;
@@ -452,11 +477,22 @@ Reading readTime(std::string_view text, std::string_view format)
 std::int64_t readClock(std::string_view text)
 {
     Cursor cursor{text};
-    const std::int64_t ms = clockAt(cursor);
-    if (!cursor.done()) {
-        throw InputError(quoted(text) + " is not a time of day (23:00, 23:00:05.5 or 230005)");
+    try {
+        std::int64_t ms = 0;
+        if (text.size() == 5 && text.find_first_not_of("0123456789") == std::string_view::npos) {
+            // HMMSS: a time of day written as a number, which drops the hour's leading zero.
+            const std::int64_t hour = cursor.exactly(1), minute = cursor.exactly(2);
+            ms = clockMs(text, hour, minute, cursor.exactly(2), 0);
+        } else {
+            ms = clockAt(cursor);
+        }
+        if (cursor.done()) {
+            return ms;
+        }
+    } catch (const InputError &) {
     }
-    return ms;
+    throw InputError(quoted(text) +
+                     " is not a time of day (23:00, 9:30:05.5, 9:30 PM, 230005 or 93000)");
 }
 
 const char *unitSymbol(EpochUnit unit)

@@ -37,14 +37,17 @@ struct Reading
 
 // Reads "2026-12-07T06:01:02.345Z" (T or a space, seconds and fraction optional, Z, +hh:mm or no
 // zone), "2026-12-07", "20261207", "20261207060102", "2026.12.07", "07.12.2026", "07/12/2026"
-// and "12/07/2026", each date with an optional time of day after it.
+// and "12/07/2026", each date with an optional time of day after it. Days, months and hours
+// may lack their leading zero ("1/2/2024 9:30"), and a time of day may be one of the 12-hour
+// clock ("9:30:00 AM").
 Reading readTime(std::string_view text);
 // Reads a time of the strftime-style `format`: %Y %y %m %d %e %H %M %S %f (fraction of a
 // second) %b (month name) %z %T %F %% and literal characters; a blank matches any blanks.
 Reading readTime(std::string_view text, std::string_view format);
 // Throws quelm::tools::UsageError when `format` holds a directive that readTime does not take.
 void checkFormat(std::string_view format);
-// A time of day alone, "23:00", "23:00:05.5" or "230005": milliseconds since midnight.
+// A time of day alone, "23:00", "9:30:05.5", "9:30 PM", "230005" or "93000" (a number of five
+// digits drops the hour's leading zero): milliseconds since midnight.
 std::int64_t readClock(std::string_view text);
 
 enum class EpochUnit

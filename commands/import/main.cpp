@@ -34,16 +34,21 @@ namespace {
 
 const char *const usage =
     "Usage: quelm-import FILE [INPUT] [options]\n"
+    "       quelm-import --create FILE [INPUT] [--capacity N] [options]\n"
     "\n"
     "Appends bars to the Quelm data file FILE (.qdf) from CSV: the file INPUT, or standard\n"
-    "input when INPUT is - or not given. The delimiter (, ; tab |), a banner line, the header,\n"
+    "input when INPUT is - or not given; with --create, makes FILE first. The encoding (UTF-8\n"
+    "or UTF-16 with its byte order mark), the delimiter (, ; tab |), a banner line, the header,\n"
     "the columns (found by name: time, date, open, high, low, close, volume and their usual\n"
-    "aliases; other columns are ignored, the volume is optional), the decimal mark and the\n"
-    "shape of the times are detected; the options below set them. A time is ISO-8601, a date\n"
+    "aliases, in English, German, French, Spanish and Italian; price or last is the close when\n"
+    "no column is; other columns are ignored, the volume is optional), the decimal mark, the\n"
+    "marks grouping thousands (1,234.5 or 1.234,5) and the shape of the times are detected; the\n"
+    "options below set them. A volume may end in K, M or B. A time is ISO-8601, a date\n"
     "(2026-12-07, 20261207, 2026.12.07, 07.12.2026, a slashed date whose column settles its\n"
-    "order) with an optional time of day, a date and a time column, or an epoch number whose\n"
-    "unit its digits tell (10 s, 13 ms, 16 us, 19 ns). Input running newest-first is stored\n"
-    "oldest-first.\n"
+    "order) with an optional time of day (9:30, 09:30:00.5, 9:30 PM), a date and a time column\n"
+    "(the time also as 93000), or an epoch number whose unit its digits tell (10 s, 13 ms, 16\n"
+    "us, 19 ns). Input running newest-first is stored oldest-first. A line whose every price is\n"
+    "empty, null or NaN (a holiday) is skipped and counted.\n"
     "\n"
     "Every line is checked before anything is written: each number finite, high not below low,\n"
     "open and close between them, volume not negative, each time after the one before (and\n"
@@ -53,6 +58,8 @@ const char *const usage =
     "While it writes, the import holds the file's writers' lock; it waits while another import\n"
     "or the window closing the file holds it.\n"
     "\n"
+    "  --create            makes FILE, which must not exist, with room for the bars read\n"
+    "  --capacity N        with --create: room for N bars instead\n"
     "  --columns LIST      the fields by position: time,date,open,high,low,close,volume or -\n"
     "  --map FIELD=NAME    the header's column NAME holds FIELD\n"
     "  --delimiter C       , ; | or tab\n"
@@ -64,8 +71,8 @@ const char *const usage =
     "  --dry-run           checks everything, prints what it found, and writes nothing\n"
     "  --help              shows this text\n"
     "\n"
-    "Exit status: 0 when the bars were added, 1 when the input or the file is bad or cannot be\n"
-    "read or written, 2 when the command line is wrong.\n";
+    "Exit status: 0 when the bars were added, 1 when the input or the file is bad, cannot be\n"
+    "read or written, or (with --create) exists already, 2 when the command line is wrong.\n";
 
 constexpr std::size_t readSize = 1 << 20;
 constexpr std::size_t batchBars = 1 << 16;
@@ -171,7 +178,7 @@ void printDryRun(const quelm::CsvBarReader &reader)
     for (const std::string &setting : reader.settings()) {
         std::cout << setting << "\n";
     }
-    const std::vector<quelm::Bar> &bars = reader.bars();
+    const std::span<const quelm::Bar> bars = reader.bars();
     std::cout << "bars: " << bars.size() << "\n";
     char line[quelm::bartext::maxLineLength];
     if (!bars.empty()) {
@@ -182,21 +189,15 @@ void printDryRun(const quelm::CsvBarReader &reader)
     }
 }
 
-int importBars(const quelm::import::Options &options)
+// Reads and checks the whole input. Returns the exit status when it cannot go on, otherwise
+// nothing.
+std::optional<int> readInput(const quelm::import::Options &options, Input &input,
+                             quelm::CsvBarReader &reader, quelm::Progress &progress)
 {
     const std::string &file = options.file.text;
-    const std::filesystem::path &path = options.file.path;
-    Input input;
-    std::optional<quelm::CsvBarReader> reader;
-    quelm::Progress progress;
     try {
-        {
-            // Checked against the file as it stands now; again below, once the file is locked.
-            const quelm::DataFile before = quelm::DataFile::open(path);
-            reader.emplace(options.csv, lastTime(before),
-                           before.header().capacity - before.header().barsWritten);
-        }
         openInput(options.input, input);
+        reader.expectBytes(input.size);
         std::vector<char> chunk(readSize);
         std::uint64_t read = 0;
         std::size_t got = 0;
@@ -204,7 +205,7 @@ int importBars(const quelm::import::Options &options)
         while ((readError = quelm::systemFileCalls().readSome(input.handle, chunk.data(),
                                                               chunk.size(), got)) == 0 &&
                got > 0) {
-            reader->feed(std::string_view(chunk.data(), got));
+            reader.feed(std::string_view(chunk.data(), got));
             read += got;
             progress.show("checking", read, input.size, "bytes");
         }
@@ -212,7 +213,7 @@ int importBars(const quelm::import::Options &options)
             throw quelm::tools::InputError("cannot read " + input.name + ": " +
                                            quelm::reasonText(readError));
         }
-        reader->finish();
+        reader.finish();
     } catch (const quelm::tools::UsageError &error) {
         progress.clear();
         std::cerr << "quelm-import: " << error.what() << "\n";
@@ -221,22 +222,118 @@ int importBars(const quelm::import::Options &options)
         progress.clear();
         return fail((input.name.empty() ? "" : input.name + ", ") + error.what() +
                     "\nquelm-import: nothing was written to " + file);
-    } catch (const quelm::DataFileError &error) {
-        progress.clear();
-        return fail(error.what());
     }
     progress.clear();
-    if (reader->badLines() > 0) {
-        return reportProblems(*reader, input, file);
+    if (reader.badLines() > 0) {
+        return reportProblems(reader, input, file);
     }
-    for (const std::string &note : reader->notes()) {
+    for (const std::string &note : reader.notes()) {
         std::cerr << "quelm-import: " << note << "\n";
+    }
+    return std::nullopt;
+}
+
+// Appends the bars in batches, showing the progress, and flushes them.
+void appendAll(quelm::DataFile &target, std::span<const quelm::Bar> all, quelm::Progress &progress,
+               std::uint64_t &added)
+{
+    while (added < all.size()) {
+        const std::size_t count = std::min(batchBars, all.size() - added);
+        target.appendBars(all.subspan(added, count));
+        added += count;
+        progress.show("writing", added, all.size(), "bars");
+    }
+    target.flush();
+}
+
+// The failure of a write, with the bars that the file itself says were added before it.
+int writeFailed(const quelm::DataFileError &error, const std::filesystem::path &path,
+                std::uint64_t added, std::uint64_t countedBefore)
+{
+    // The bars appended before the failure are counted as the file goes, unless flushing
+    // them failed: the file itself says how many stayed.
+    try {
+        added = added > 0 ? quelm::DataFile::open(path).header().barsWritten - countedBefore : 0;
+    } catch (const quelm::DataFileError &) {
+        added = 0;
+    }
+    if (added > 0) {
+        return fail(std::string(error.what()) + " The first " + std::to_string(added) +
+                    " bars were added.");
+    }
+    return fail(error.what());
+}
+
+// Makes FILE, which must not exist, and fills it with the input's bars.
+int createAndFill(const quelm::import::Options &options)
+{
+    const std::string &file = options.file.text;
+    const std::filesystem::path &path = options.file.path;
+    // Told before the input is read; the file is made only once it is, and never replaces one.
+    quelm::FileSystemCalls::PathKind kind = quelm::FileSystemCalls::PathKind::None;
+    if (quelm::systemFileCalls().pathKind(path, false, kind) == 0 &&
+        kind != quelm::FileSystemCalls::PathKind::None) {
+        return fail("cannot create " + file +
+                    ": something of that name exists already, and --create never replaces it; "
+                    "nothing was read or written");
+    }
+    Input input;
+    quelm::Progress progress;
+    quelm::CsvBarReader reader(options.csv, std::nullopt,
+                               options.capacity.value_or(quelm::format::maxCapacity));
+    if (const auto status = readInput(options, input, reader, progress)) {
+        return *status;
+    }
+    const std::span<const quelm::Bar> bars = reader.bars();
+    if (options.dryRun) {
+        printDryRun(reader);
+        return 0;
+    }
+    if (bars.empty() && !options.capacity) {
+        return fail("the input holds no bars, so " + file +
+                    " was not made; --capacity N makes it empty, with room for N bars");
+    }
+    const std::uint64_t capacity = options.capacity.value_or(bars.size());
+    std::uint64_t added = 0;
+    try {
+        quelm::DataFile target = quelm::DataFile::create(path, capacity);
+        // All the bars or none: counted at the flush only.
+        target.setCounting(quelm::DataFile::Counting::AtFlush);
+        appendAll(target, bars, progress, added);
+    } catch (const quelm::DataFileError &error) {
+        progress.clear();
+        return added == 0 ? fail(error.what()) : writeFailed(error, path, added, 0);
+    }
+    progress.clear();
+    std::cerr << "quelm-import: made " << file << " with room for " << capacity
+              << (capacity == 1 ? " bar" : " bars") << ", and added " << bars.size()
+              << (bars.size() == 1 ? " bar\n" : " bars\n");
+    return 0;
+}
+
+int importBars(const quelm::import::Options &options)
+{
+    const std::string &file = options.file.text;
+    const std::filesystem::path &path = options.file.path;
+    Input input;
+    std::optional<quelm::CsvBarReader> reader;
+    quelm::Progress progress;
+    try {
+        // Checked against the file as it stands now; again below, once the file is locked.
+        const quelm::DataFile before = quelm::DataFile::open(path);
+        reader.emplace(options.csv, lastTime(before),
+                       before.header().capacity - before.header().barsWritten);
+    } catch (const quelm::DataFileError &error) {
+        return fail(error.what());
+    }
+    if (const auto status = readInput(options, input, *reader, progress)) {
+        return *status;
     }
     if (options.dryRun) {
         printDryRun(*reader);
         return 0;
     }
-    const std::vector<quelm::Bar> &bars = reader->bars();
+    const std::span<const quelm::Bar> bars = reader->bars();
     if (bars.empty()) {
         return 0;
     }
@@ -245,6 +342,8 @@ int importBars(const quelm::import::Options &options)
     std::uint64_t countedBefore = 0;
     try {
         quelm::DataFile target = openLocked(path, file);
+        // All of the bars or none: counted on disk only by the flush at the end.
+        target.setCounting(quelm::DataFile::Counting::AtFlush);
         countedBefore = target.header().barsWritten;
         // Another writer may have added bars since the check: the first bar must still
         // follow the file's last one, and all must still fit.
@@ -266,29 +365,10 @@ int importBars(const quelm::import::Options &options)
                       << "\n";
             return fail("nothing was written to " + file);
         }
-        const std::span<const quelm::Bar> all(bars);
-        while (added < all.size()) {
-            const std::size_t count = std::min(batchBars, all.size() - added);
-            target.appendBars(all.subspan(added, count));
-            added += count;
-            progress.show("writing", added, all.size(), "bars");
-        }
-        target.flush();
+        appendAll(target, bars, progress, added);
     } catch (const quelm::DataFileError &error) {
         progress.clear();
-        // The bars appended before the failure are counted as the file goes, unless flushing
-        // them failed: the file itself says how many stayed.
-        try {
-            added =
-                added > 0 ? quelm::DataFile::open(path).header().barsWritten - countedBefore : 0;
-        } catch (const quelm::DataFileError &) {
-            added = 0;
-        }
-        if (added > 0) {
-            return fail(std::string(error.what()) + " The first " + std::to_string(added) +
-                        " bars were added.");
-        }
-        return fail(error.what());
+        return writeFailed(error, path, added, countedBefore);
     }
     return 0;
 }
@@ -308,5 +388,5 @@ int quelm::tools::run(std::vector<Argument> arguments)
         std::cout << usage;
         return 0;
     }
-    return importBars(options);
+    return options.create ? createAndFill(options) : importBars(options);
 }

@@ -63,8 +63,8 @@ Options readOptions(std::vector<tools::Argument> arguments)
             options.help = true;
             return options;
         }
-        if (argument == "--dry-run") {
-            options.dryRun = true;
+        if (argument == "--dry-run" || argument == "--create") {
+            (argument == "--create" ? options.create : options.dryRun) = true;
             continue;
         }
         if (!argument.starts_with("--")) {
@@ -77,7 +77,7 @@ Options readOptions(std::vector<tools::Argument> arguments)
         const std::string name = argument.substr(0, argument.find('='));
         if (name != "--delimiter" && name != "--decimal" && name != "--columns" &&
             name != "--map" && name != "--time-format" && name != "--epoch-unit" &&
-            name != "--tz" && name != "--skip") {
+            name != "--tz" && name != "--skip" && name != "--capacity") {
             throw UsageError("unknown option " + argument);
         }
         std::string value;
@@ -110,6 +110,12 @@ Options readOptions(std::vector<tools::Argument> arguments)
             }
         } else if (argument == "--tz") {
             settings.zone = Zone::named(value);
+        } else if (argument == "--capacity") {
+            options.capacity = tools::wholeNumber(value);
+            if (!options.capacity || *options.capacity == 0) {
+                throw UsageError("--capacity " + value +
+                                 ": the room is a count of bars, 1 or more");
+            }
         } else {
             const auto skip = tools::wholeNumber(value);
             if (!skip) {
@@ -120,6 +126,9 @@ Options readOptions(std::vector<tools::Argument> arguments)
     }
     if (operands.empty() || operands.size() > 2) {
         throw UsageError(operands.empty() ? "no file given" : "too many operands");
+    }
+    if (options.capacity && !options.create) {
+        throw UsageError("--capacity sets the room of a file that --create makes");
     }
     options.file = std::move(operands[0]);
     if (operands.size() == 2) {

@@ -3,6 +3,8 @@
 #include "arguments.h"
 #include "csvlayout.h"
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 // The command line of quelm-import, read into what it says.
@@ -12,6 +14,9 @@ struct Options
 {
     bool help = false;
     bool dryRun = false;
+    // FILE is made, with room for `capacity` bars or for exactly the bars read.
+    bool create = false;
+    std::optional<std::uint64_t> capacity;
     tools::Argument file;
     tools::Argument input{"-", "-"};
     csv::Settings csv;

@@ -35,10 +35,14 @@ const char *const usage =
     "closed cleanly. A file whose writer was killed is valid but not closed cleanly.\n"
     "Anything that is not a regular file (a folder, a named pipe, a device) is refused.\n"
     "\n"
+    "Bars counts the bars a reader reads: those of the writer's last flush, and those\n"
+    "appended since (the tail) when the checksum of their records proves them.\n"
+    "\n"
     "  --json   one JSON object per file and line, with the keys file, valid, number,\n"
-    "           capacity, bars, state (\"open\" or \"closed\"), created and, for a file\n"
-    "           that is not valid, error (number, capacity, bars, state and created are\n"
-    "           then null); file_bytes, the name's bytes in hex, when the name is not UTF-8\n"
+    "           capacity, bars, state (\"open\" or \"closed\"), created, tail_bars,\n"
+    "           tail_proven and, for a file that is not valid, error (the others but file\n"
+    "           are then null); file_bytes, the name's bytes in hex, when the name is not\n"
+    "           UTF-8\n"
     "  --verify also reads every counted bar and reports the first record made only of\n"
     "           zero bytes, the likely end of the sound bars (a power cut while an older\n"
     "           Quelm wrote the file can leave such records counted); such a file counts\n"
@@ -61,6 +65,7 @@ struct Report
 {
     std::string name;
     std::optional<quelm::DataFileHeader> header;
+    quelm::DataFileTail tail;
     std::string error;
     bool verified = false;
     std::optional<std::uint64_t> zeroRecord;
@@ -96,7 +101,7 @@ std::optional<std::uint64_t> firstZeroRecord(const quelm::DataFile &file)
 
 Report reportOn(const std::filesystem::path &path, bool verify)
 {
-    Report report{nameText(path), std::nullopt, {}, verify, std::nullopt};
+    Report report{nameText(path), std::nullopt, {}, {}, verify, std::nullopt};
     const std::string cannotOpen = "Cannot open data file " + report.name + ": ";
     const OpenedFile opened = openForReading(path);
     if (!opened.notRegular.empty()) {
@@ -113,6 +118,7 @@ Report reportOn(const std::filesystem::path &path, bool verify)
             quelm::DataFile::open(path, quelm::DataFile::Mode::ReadOnly, calls);
         report.zeroRecord = verify ? firstZeroRecord(file) : std::nullopt;
         report.header = file.header();
+        report.tail = file.tailFound();
     } catch (const quelm::DataFileError &failure) {
         report.error = failure.what();
     } catch (const std::exception &failure) {
@@ -133,7 +139,9 @@ std::string jsonReport(const Report &report)
                 ",\"capacity\":" + std::to_string(header->capacity) +
                 ",\"bars\":" + std::to_string(header->barsWritten) + ",\"state\":\"" +
                 (header->closedCleanly ? "closed" : "open") + "\",\"created\":\"" +
-                quelm::bartext::timeText(header->createdMs) + "\"";
+                quelm::bartext::timeText(header->createdMs) +
+                "\",\"tail_bars\":" + std::to_string(report.tail.bars) +
+                ",\"tail_proven\":" + (report.tail.proven ? "true" : "false");
         if (report.verified) {
             line += ",\"zero_record\":" +
                     (report.zeroRecord ? std::to_string(*report.zeroRecord) : "null") +
@@ -142,7 +150,7 @@ std::string jsonReport(const Report &report)
         }
     } else {
         line += ",\"valid\":false,\"number\":null,\"capacity\":null,\"bars\":null,"
-                "\"state\":null,\"created\":null,";
+                "\"state\":null,\"created\":null,\"tail_bars\":null,\"tail_proven\":null,";
         if (report.verified) {
             line += "\"zero_record\":null,\"sound_bars\":null,";
         }
@@ -158,6 +166,14 @@ std::string textReport(const Report &report)
     if (!header) {
         return name + ": damaged\n  " + lineText(report.error) + "\n";
     }
+    std::string tail;
+    if (const std::uint32_t bars = report.tail.bars; bars > 0) {
+        tail = "  tail          " + std::to_string(bars) + (bars == 1 ? " bar" : " bars") +
+               " appended since the last flush, " +
+               (report.tail.proven ? "proven by their checksum (counted above)"
+                                   : "not counted: their records do not match its checksum") +
+               "\n";
+    }
     std::string verified;
     if (report.zeroRecord) {
         verified = "  verified      record " + std::to_string(*report.zeroRecord) +
@@ -169,7 +185,7 @@ std::string textReport(const Report &report)
     return name + ": valid, " + (header->closedCleanly ? "closed cleanly" : "not closed cleanly") +
            "\n" + "  file number   " + std::to_string(header->fileNumber) + "\n" +
            "  capacity      " + std::to_string(header->capacity) + " bars\n" + "  bars written  " +
-           std::to_string(header->barsWritten) + "\n" + "  created       " +
+           std::to_string(header->barsWritten) + "\n" + tail + "  created       " +
            quelm::bartext::timeText(header->createdMs) + "\n" + "  size          " +
            quelm::sizeText(quelm::fileSizeFor(header->capacity)) + "\n" + verified;
 }

@@ -68,28 +68,75 @@ DataFile DataFile::open(const std::filesystem::path &path, Mode mode, FileSystem
                            std::to_string(format::headerSize) + " bytes)");
     }
     HeaderBytes bytes{};
-    if (const int error = calls.readAt(handle, 0, bytes.data(), bytes.size())) {
-        failOpen(path, reasonText(error), error);
-    }
     DataFileHeader header;
-    try {
-        header = decodeHeader(bytes);
-    } catch (const DamagedHeader &damage) {
-        failOpen(path, damage.what());
+    // A writer rewrites the header at each append: a read that meets such a write half done
+    // fails the checksum, and is made again.
+    constexpr int headerReads = 3;
+    for (int read = 1;; ++read) {
+        if (const int error = calls.readAt(handle, 0, bytes.data(), bytes.size())) {
+            failOpen(path, reasonText(error), error);
+        }
+        try {
+            header = decodeHeader(bytes);
+            break;
+        } catch (const DamagedHeader &damage) {
+            if (read == headerReads) {
+                failOpen(path, damage.what());
+            }
+        }
     }
     if (const std::uint64_t expected = fileSizeFor(header.capacity); size != expected) {
         failOpen(path, "its header gives room for " + std::to_string(header.capacity) +
                            " bars, which takes " + std::to_string(expected) +
                            " bytes, but the file is " + std::to_string(size) + " bytes long");
     }
-    return DataFile(calls, path, std::move(file), mode, header);
+    DataFile opened(calls, path, std::move(file), mode, header);
+    const TailFields tail = decodeTail(bytes);
+    opened.takeTail(tail.bars, tail.checksum);
+    return opened;
 }
 
 DataFile::DataFile(FileSystemCalls &calls, std::filesystem::path path, FileHandle file, Mode mode,
                    const DataFileHeader &header)
     : m_calls(&calls), m_path(std::move(path)), m_file(std::move(file)), m_mode(mode),
-      m_header(header), m_barsOnDisk(header.barsWritten)
+      m_header(header), m_barsOnDisk(header.barsWritten),
+      m_checksum(std::make_unique<TailChecksum>())
 {
+}
+
+DataFile::DataFile(DataFile &&) noexcept = default;
+
+// A tail is counted only when its records, as they are on disk now, give its checksum: a power
+// cut may have kept the header's write without those of the records. Its length is checked
+// first, so that a reader never reads more than maxTailBars records to prove it.
+void DataFile::takeTail(std::uint32_t bars, std::uint64_t checksum)
+{
+    m_tailFound.bars = bars;
+    if (bars == 0 && checksum == 0) {
+        return;
+    }
+    if (bars > 0 && bars <= format::maxTailBars &&
+        bars <= m_header.capacity - m_header.barsWritten) {
+        std::vector<unsigned char> records(std::size_t{bars} * format::recordSize);
+        if (const int error = m_calls->readAt(m_file.get(), recordOffset(m_header.barsWritten),
+                                              records.data(), records.size())) {
+            failOpen(m_path, reasonText(error), error);
+        }
+        m_checksum->add(records.data(), records.size());
+        m_tailFound.proven = m_checksum->value() == checksum;
+    }
+    if (m_tailFound.proven) {
+        m_header.barsWritten += bars;
+        return;
+    }
+    m_checksum->reset();
+    // A writer drops a tail that is not proven, so that records it writes in their place
+    // cannot make that old tail count before they are counted themselves.
+    if (m_mode != Mode::ReadOnly) {
+        if (const int error = writeHeader(m_barsOnDisk, 0)) {
+            failOpen(m_path, reasonText(error), error);
+        }
+    }
 }
 
 DataFile &DataFile::operator=(DataFile &&other) noexcept
@@ -101,7 +148,10 @@ DataFile &DataFile::operator=(DataFile &&other) noexcept
         m_file = std::move(other.m_file);
         m_mode = other.m_mode;
         m_header = other.m_header;
+        m_tailFound = other.m_tailFound;
+        m_counting = other.m_counting;
         m_barsOnDisk = other.m_barsOnDisk;
+        m_checksum = std::move(other.m_checksum);
     }
     return *this;
 }
@@ -188,22 +238,44 @@ void DataFile::writeBars(const std::string &what, std::span<const Bar> bars)
         return;
     }
     const std::uint64_t offset = recordOffset(m_header.barsWritten);
-    int error = 0;
-    if constexpr (barIsRecord) {
-        error = m_calls->writeAt(m_file.get(), offset, bars.data(), bars.size_bytes());
-    } else {
-        std::vector<unsigned char> bytes;
-        bytes.reserve(bars.size() * format::recordSize);
+    const void *records = bars.data();
+    std::size_t size = bars.size_bytes();
+    std::vector<unsigned char> encoded;
+    if constexpr (!barIsRecord) {
+        encoded.reserve(bars.size() * format::recordSize);
         for (const Bar &bar : bars) {
             const RecordBytes record = encodeBar(bar);
-            bytes.insert(bytes.end(), record.begin(), record.end());
+            encoded.insert(encoded.end(), record.begin(), record.end());
         }
-        error = m_calls->writeAt(m_file.get(), offset, bytes.data(), bytes.size());
+        records = encoded.data();
+        size = encoded.size();
     }
-    if (error != 0) {
+    if (const int error = m_calls->writeAt(m_file.get(), offset, records, size)) {
         fail(what, reasonText(error), error);
     }
+    const std::uint64_t before = m_header.barsWritten;
     m_header.barsWritten += bars.size();
+    const std::uint64_t tail = m_header.barsWritten - m_barsOnDisk;
+    if (tail > format::maxTailBars) {
+        // Too long to prove cheaply, it is folded in with a flush: at once where appends are
+        // counted, at the next flush otherwise.
+        if (m_counting == Counting::EachAppend) {
+            fold(what);
+        }
+        return;
+    }
+    if (m_counting == Counting::AtFlush) {
+        m_checksum->add(records, size);
+        return;
+    }
+    const TailChecksum checksumBefore = *m_checksum;
+    m_checksum->add(records, size);
+    // Only now that the records are written may a header count them.
+    if (const int error = writeHeader(m_barsOnDisk, m_checksum->value())) {
+        m_header.barsWritten = before;
+        *m_checksum = checksumBefore;
+        fail(what, reasonText(error), error);
+    }
 }
 
 void DataFile::flush()
@@ -213,43 +285,54 @@ void DataFile::flush()
     if (m_mode == Mode::ReadOnly) {
         return;
     }
+    fold("flush");
+}
+
+void DataFile::fold(const std::string &what)
+{
     if (m_barsOnDisk != m_header.barsWritten) {
-        // The records reach the disk before the count that covers them is even written: the
-        // system may write the header's block first, at any moment, once it has it.
+        // The records reach the disk before bars written covers them: the system may write the
+        // header's block first, at any moment, once it has it.
         if (const int error = m_calls->syncData(m_file.get())) {
             // A failed flush may have lost the records for good, so that flushing again could
             // succeed without them: their bars are given up, and a later append takes their place.
             const std::uint64_t dropped = m_header.barsWritten - m_barsOnDisk;
             m_header.barsWritten = m_barsOnDisk;
-            fail("flush",
+            m_checksum->reset();
+            (void)writeHeader(m_barsOnDisk, 0);
+            fail(what,
                  reasonText(error) + "; the " + barsText(dropped) + " added since the last flush " +
                      (dropped == 1 ? "is" : "are") + " not counted",
                  error);
         }
-        if (const int error = writeCount()) {
-            fail("flush", reasonText(error), error);
+        if (const int error = writeHeader(m_header.barsWritten, 0)) {
+            fail(what, reasonText(error), error);
         }
+        m_checksum->reset();
     }
     if (const int error = m_calls->syncData(m_file.get())) {
-        fail("flush", reasonText(error), error);
+        fail(what, reasonText(error), error);
     }
 }
 
-int DataFile::writeCount() noexcept
+int DataFile::writeHeader(std::uint64_t flushed, std::uint64_t checksum) noexcept
 {
-    const HeaderBytes header = encodeHeader(m_header);
-    const int error = m_calls->writeAt(m_file.get(), 0, header.data(), header.size());
+    DataFileHeader onDisk = m_header;
+    onDisk.barsWritten = flushed;
+    const auto tail = static_cast<std::uint32_t>(m_header.barsWritten - flushed);
+    const HeaderBytes bytes = encodeHeader(onDisk, {tail, tail == 0 ? 0 : checksum});
+    const int error = m_calls->writeAt(m_file.get(), 0, bytes.data(), bytes.size());
     if (error == 0) {
-        m_barsOnDisk = m_header.barsWritten;
+        m_barsOnDisk = flushed;
     }
     return error;
 }
 
 void DataFile::countBeforeGoing() noexcept
 {
-    if (m_file.isOpen() && m_barsOnDisk != m_header.barsWritten &&
+    if (m_file.isOpen() && m_mode != Mode::ReadOnly && m_barsOnDisk != m_header.barsWritten &&
         m_calls->syncData(m_file.get()) == 0) {
-        (void)writeCount();
+        (void)writeHeader(m_header.barsWritten, 0);
     }
 }
 

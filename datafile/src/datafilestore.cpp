@@ -1,4 +1,5 @@
 #include "encoding.h"
+#include "filecreation.h"
 
 #include <quelm/datafileerror.h>
 #include <quelm/datafileformat.h>
@@ -8,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <random>
 #include <string_view>
 #include <vector>
 
@@ -61,7 +61,7 @@ bool isRunFolderName(const std::string &name)
     return fits(name, "9999-99-99 99-99-99") || fits(name, "9999-99-99 99-99-99 (999)");
 }
 
-// The hidden name createTemporary gives a file until it is named.
+// The hidden name makeDataFile gives a numbered file until it is named.
 bool isTemporaryName(const std::string &name)
 {
     return fits(name, ".9999.qdf.ffffffffffffffff.tmp");
@@ -366,97 +366,37 @@ int DataFileStore::removeRunFolder(FileHandle &directory, const std::filesystem:
     return error;
 }
 
-// Creates the file without a name (or under a temporary one), reserves its space, writes its
-// header and flushes it, and only then gives it its final name, which it never replaces. All
-// of it through the held run folder. Returns the creation time written into the header.
+// Makes the file through the held run folder (makeDataFile) and closes it: CloseDataFile opens
+// it again. Returns the creation time written into the header.
 std::int64_t DataFileStore::makeFile(std::int32_t fileNumber, std::uint64_t capacity)
 {
-    const FileSystemCalls::Handle folder = m_runDirectory.get();
-    const std::string name = fileName(fileNumber);
-    const std::filesystem::path target = *m_runFolder / name;
-    const std::uint64_t size = fileSizeFor(capacity);
-    FileSystemCalls::Handle handle = FileSystemCalls::invalidHandle;
-    std::filesystem::path temporary;
-    int error = m_calls.createUnnamed(folder, handle);
-    if (error == EOPNOTSUPP || error == EISDIR) {
-        error = createTemporary(fileNumber, temporary, handle);
-    }
-    if (error != 0) {
-        throwCreateError(fileNumber, target, error, size);
-    }
-    // Closed once named as well: CloseDataFile opens the file again.
-    FileHandle file(m_calls, handle);
-    const auto fail = [&](int failure) {
-        file.close();
-        if (!temporary.empty()) {
-            m_calls.removeFile(folder, temporary);
-        }
-        throwCreateError(fileNumber, target, failure, size);
-    };
-
+    const std::filesystem::path target = *m_runFolder / fileName(fileNumber);
     DataFileHeader header;
     header.fileNumber = fileNumber;
     header.capacity = capacity;
     header.createdMs = m_calls.currentTime();
-    const HeaderBytes bytes = encodeHeader(header);
-    if ((error = m_calls.reserve(handle, size)) ||
-        (error = m_calls.writeAt(handle, 0, bytes.data(), bytes.size())) ||
-        (error = m_calls.syncData(handle))) {
-        fail(error);
+    const NewDataFile made =
+        makeDataFile(m_calls, m_runDirectory.get(), fileName(fileNumber), header);
+    if (made.error == 0) {
+        return header.createdMs;
     }
-    FileSystemCalls::Handle named = handle;
-    error = temporary.empty() ? m_calls.linkUnnamed(handle, folder, name)
-                              : m_calls.renameNoReplace(named, folder, temporary, name);
-    if (named != handle) {
-        file = FileHandle(m_calls, named);
+    if (made.leftError == 0) {
+        throwCreateError(fileNumber, target, made.error, fileSizeFor(capacity));
     }
-    if (error != 0) {
-        fail(error);
-    }
-    if ((error = m_calls.syncDirectory(folder))) {
-        // The name may not survive a power cut: take it back rather than report success.
-        const int removeError = m_calls.removeFile(folder, name);
-        file.close();
-        if (removeError == 0) {
-            throwCreateError(fileNumber, target, error, size);
-        }
-        // It stays where it is, part of this run.
-        m_made.emplace(fileNumber, target);
-        throw DataFileError(createFailure(fileNumber) +
-                                " safely: its folder could not be flushed (" + reasonText(error) +
-                                "), and the file could not be removed either (" +
-                                reasonText(removeError) + "); it is left at " + pathText(target) +
-                                ", not closed cleanly.",
-                            error);
-    }
-    return header.createdMs;
-}
-
-// A uniquely named hidden file beside the final one, for file systems without nameless files.
-int DataFileStore::createTemporary(std::int32_t fileNumber, std::filesystem::path &name,
-                                   FileSystemCalls::Handle &file)
-{
-    std::random_device device;
-    std::mt19937_64 random(device());
-    int error = EEXIST;
-    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-        char text[64];
-        std::snprintf(text, sizeof text, ".%s.%016llx.tmp", fileName(fileNumber).c_str(),
-                      static_cast<unsigned long long>(random()));
-        name = text;
-        error = m_calls.createNew(m_runDirectory.get(), name, file);
-    }
-    if (error != 0) {
-        name.clear();
-    }
-    return error;
+    // It stays where it is, part of this run.
+    m_made.emplace(fileNumber, target);
+    throw DataFileError(createFailure(fileNumber) + " safely: its folder could not be flushed (" +
+                            reasonText(made.error) + "), and the file could not be removed either (" +
+                            reasonText(made.leftError) + "); it is left at " + pathText(target) +
+                            ", not closed cleanly.",
+                        made.error);
 }
 
 // Opens the file again through the run folder and rewrites its header as it now stands on
-// disk, so that bars another program appended stay counted, with the state set to closed
-// cleanly; then flushes it. Only the file this run made is marked: one that took its place
-// (its header gives another number or creation time) is left as it is. The writers' lock,
-// which an import holds only while it writes, is waited for, so that neither undoes the
+// disk, so that bars another program appended stay counted (its tail too, as it was), with the
+// state set to closed cleanly; then flushes it. Only the file this run made is marked: one that
+// took its place (its header gives another number or creation time) is left as it is. The writers'
+// lock, which an import holds only while it writes, is waited for, so that neither undoes the
 // other's header; it goes with the handle. A file system without locks still gets its file
 // closed.
 void DataFileStore::markClosed(std::int32_t fileNumber, std::int64_t createdMs)
@@ -494,7 +434,7 @@ void DataFileStore::markClosed(std::int32_t fileNumber, std::int64_t createdMs)
                    EEXIST);
         }
         header.closedCleanly = true;
-        bytes = encodeHeader(header);
+        bytes = encodeHeader(header, decodeTail(bytes));
         error = m_calls.writeAt(handle, 0, bytes.data(), bytes.size());
     }
     if (error == 0) {
@@ -511,21 +451,8 @@ void DataFileStore::markClosed(std::int32_t fileNumber, std::int64_t createdMs)
 void DataFileStore::throwCreateError(std::int32_t fileNumber, const std::filesystem::path &where,
                                      int error, std::uint64_t size)
 {
-    std::string reason = reasonText(error);
-    if (error == ENOSPC) {
-        std::optional<std::uint64_t> free;
-        reason += " (needs " + sizeText(size);
-        if (m_calls.freeSpace(where.parent_path(), free) == 0 && free) {
-            reason += ", " + sizeText(*free) + " free";
-        }
-        reason += ")";
-    } else if (error == EFBIG) {
-        reason = "the file needs " + sizeText(size) +
-                 ", more than this process may write (its file size limit)";
-    } else if (error == EEXIST) {
-        reason = "a file of that name already exists";
-    }
-    throw DataFileError(createFailure(fileNumber) + " at " + pathText(where) + ": " + reason + ".",
+    throw DataFileError(createFailure(fileNumber) + " at " + pathText(where) + ": " +
+                            creationReason(m_calls, error, size, where.parent_path()) + ".",
                         error);
 }
 

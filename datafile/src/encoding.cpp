@@ -1,6 +1,7 @@
 #include "encoding.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <string>
 
@@ -18,6 +19,8 @@ constexpr std::size_t offState = 20;
 constexpr std::size_t offCapacity = 24;
 constexpr std::size_t offBarsWritten = 32;
 constexpr std::size_t offCreated = 40;
+constexpr std::size_t offTailBars = 48;
+constexpr std::size_t offTailChecksum = 52;
 constexpr std::size_t offChecksum = 60;
 
 template <typename T> void put(unsigned char *at, T value)
@@ -49,7 +52,7 @@ double getDouble(const unsigned char *at)
 
 } // namespace
 
-HeaderBytes encodeHeader(const DataFileHeader &header)
+HeaderBytes encodeHeader(const DataFileHeader &header, const TailFields &tail)
 {
     HeaderBytes bytes{};
     std::copy(format::magic.begin(), format::magic.end(), bytes.begin() + offMagic);
@@ -61,6 +64,8 @@ HeaderBytes encodeHeader(const DataFileHeader &header)
     put(bytes.data() + offCapacity, header.capacity);
     put(bytes.data() + offBarsWritten, header.barsWritten);
     put(bytes.data() + offCreated, header.createdMs);
+    put(bytes.data() + offTailBars, tail.bars);
+    put(bytes.data() + offTailChecksum, tail.checksum);
     put(bytes.data() + offChecksum, crc32(bytes.data(), offChecksum));
     return bytes;
 }
@@ -109,6 +114,12 @@ DataFileHeader decodeHeader(const HeaderBytes &bytes)
     return decoded;
 }
 
+TailFields decodeTail(const HeaderBytes &bytes)
+{
+    return {get<std::uint32_t>(bytes.data() + offTailBars),
+            get<std::uint64_t>(bytes.data() + offTailChecksum)};
+}
+
 RecordBytes encodeBar(const Bar &bar)
 {
     RecordBytes bytes{};
@@ -130,12 +141,21 @@ Bar decodeBar(const RecordBytes &bytes)
 
 std::uint32_t crc32(const unsigned char *data, std::size_t size)
 {
+    // A byte at a time through a table: the header is encoded at every append.
+    static constexpr std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> crcs{};
+        for (std::uint32_t byte = 0; byte < crcs.size(); ++byte) {
+            std::uint32_t crc = byte;
+            for (int bit = 0; bit < 8; ++bit) {
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+            }
+            crcs[byte] = crc;
+        }
+        return crcs;
+    }();
     std::uint32_t crc = 0xFFFFFFFFu;
     for (std::size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-        }
+        crc = (crc >> 8) ^ table[(crc ^ data[i]) & 0xFFu];
     }
     return ~crc;
 }

@@ -35,6 +35,17 @@ template <typename Call> int retrying(Call call)
     }
 }
 
+FileSystemCalls::FileKind kindOf(mode_t mode)
+{
+    using Kind = FileSystemCalls::FileKind;
+    return S_ISREG(mode)                    ? Kind::Regular
+           : S_ISDIR(mode)                  ? Kind::Folder
+           : S_ISFIFO(mode)                 ? Kind::NamedPipe
+           : S_ISCHR(mode) || S_ISBLK(mode) ? Kind::Device
+           : S_ISSOCK(mode)                 ? Kind::Socket
+                                            : Kind::Other;
+}
+
 class PosixFileSystemCalls final : public FileSystemCalls
 {
 public:
@@ -123,6 +134,43 @@ public:
     int openExisting(const std::filesystem::path &path, bool writable, Handle &file) override
     {
         return openPath(path, writable ? O_RDWR : O_RDONLY, 0, file);
+    }
+
+    int openToRead(const std::filesystem::path &path, Handle &file, FileKind &kind) override
+    {
+        kind = FileKind::Regular;
+        struct stat status = {};
+        // Without O_NONBLOCK, opening a named pipe waits for a writer, for ever when none comes.
+        Handle opened = invalidHandle;
+        if (const int error = openPath(path, O_RDONLY | O_NONBLOCK | O_NOCTTY, 0, opened)) {
+            // A socket cannot be opened at all; saying what it is helps more than "no such
+            // device".
+            if (error == ENXIO && ::stat(path.c_str(), &status) == 0) {
+                kind = kindOf(status.st_mode);
+            }
+            return error;
+        }
+        if (::fstat(toFd(opened), &status) != 0) {
+            const int error = errno;
+            ::close(toFd(opened));
+            return error;
+        }
+        kind = kindOf(status.st_mode);
+        file = opened;
+        return 0;
+    }
+
+    int sameFile(const std::filesystem::path &first, const std::filesystem::path &second,
+                 bool &same) override
+    {
+        same = false;
+        struct stat one = {};
+        struct stat other = {};
+        if (::stat(first.c_str(), &one) != 0 || ::stat(second.c_str(), &other) != 0) {
+            return errno == ENOENT || errno == ENOTDIR ? 0 : errno;
+        }
+        same = one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+        return 0;
     }
 
     int openInDirectory(Handle directory, const std::filesystem::path &name, Handle &file) override

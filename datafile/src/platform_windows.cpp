@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 #include <windows.h>
 
@@ -356,6 +357,61 @@ public:
             return fromWindowsError(ERROR_FILE_READ_ONLY);
         }
         return error;
+    }
+
+    int openToRead(const std::filesystem::path &path, Handle &file, FileKind &kind) override
+    {
+        kind = FileKind::Regular;
+        Handle opened = invalidHandle;
+        if (const int error = openExisting(path, false, opened)) {
+            kind = error == EISDIR ? FileKind::Folder : FileKind::Regular;
+            return error;
+        }
+        switch (GetFileType(toHandle(opened))) {
+        case FILE_TYPE_DISK:
+            break;
+        case FILE_TYPE_PIPE:
+            kind = FileKind::NamedPipe;
+            break;
+        case FILE_TYPE_CHAR:
+            kind = FileKind::Device;
+            break;
+        default:
+            kind = FileKind::Other;
+            break;
+        }
+        file = opened;
+        return 0;
+    }
+
+    int sameFile(const std::filesystem::path &first, const std::filesystem::path &second,
+                 bool &same) override
+    {
+        same = false;
+        BY_HANDLE_FILE_INFORMATION one = {};
+        BY_HANDLE_FILE_INFORMATION other = {};
+        for (const auto &[path, information] :
+             {std::pair(&first, &one), std::pair(&second, &other)}) {
+            // Opened for no access at all, a folder too, only to learn which file it is.
+            const std::wstring name = systemPath(*path);
+            const HANDLE opened =
+                CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (opened == INVALID_HANDLE_VALUE) {
+                const int error = pathError(name);
+                return error == ENOENT || error == ENOTDIR ? 0 : error;
+            }
+            const bool known = GetFileInformationByHandle(opened, information);
+            const int error = known ? 0 : lastError();
+            CloseHandle(opened);
+            if (!known) {
+                return error;
+            }
+        }
+        same = one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+               one.nFileIndexHigh == other.nFileIndexHigh &&
+               one.nFileIndexLow == other.nFileIndexLow;
+        return 0;
     }
 
     int openInDirectory(Handle directory, const std::filesystem::path &name, Handle &file) override

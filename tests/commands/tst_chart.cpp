@@ -168,6 +168,7 @@ struct Ticks
     bool gaps; // each fourth step a gap of ten, which the axis skips
     std::vector<std::string> options;
     std::vector<std::string> labels;
+    std::int64_t start = monday;
 };
 
 class LabelsTheTimes : public testing::TestWithParam<Ticks>
@@ -237,7 +238,7 @@ TEST_P(LabelsTheTimes, OnNaturalBoundariesWithTrueTimes)
     std::vector<quelm::Bar> bars;
     for (std::size_t i = 0; i < GetParam().count; ++i) {
         const auto steps = static_cast<std::int64_t>(i + (GetParam().gaps ? i / 4 * 9 : 0));
-        bars.push_back({monday + steps * GetParam().step, 1, 2, 0.5, 1.5, 1});
+        bars.push_back({GetParam().start + steps * GetParam().step, 1, 2, 0.5, 1.5, 1});
     }
     EXPECT_EQ(chartOf(scratch, bars, GetParam().options).labels("time-labels"), GetParam().labels);
 }
@@ -258,14 +259,24 @@ INSTANTIATE_TEST_SUITE_P(
     RowName());
 
 #ifndef _WIN32
-// Named zones come from the system's zone database, which the Windows build has not.
+constexpr std::int64_t july = 1'783'317'660'000; // 2026-07-06T06:01Z, a Monday
+
+// Named zones come from the system's zone database, which the Windows build has not; summer
+// times take daylight saving.
 INSTANTIATE_TEST_SUITE_P(Zones, LabelsTheTimes,
                          testing::Values(Ticks{"InANamedZone",
                                                minute,
                                                2,
                                                false,
                                                {"--tz", "Asia/Tokyo"},
-                                               {"15:01", "2026-12-07", "15:02"}}),
+                                               {"15:01", "2026-12-07", "15:02"}},
+                                         Ticks{"InSummer",
+                                               minute,
+                                               2,
+                                               false,
+                                               {"--tz", "Europe/Berlin"},
+                                               {"08:01", "2026-07-06", "08:02"},
+                                               july}),
                          RowName());
 const Outcome zoneName{"UnknownZone", {"FILE", "--tz", "Mars/Base"}, 2, "no such zone"};
 #else
@@ -278,9 +289,21 @@ TEST_P(EndsAsItShould, WithItsStatusAndMessage)
     const auto file = makeDataFile(scratch.path(), 5, countingBars(3)).string();
     const auto empty = makeDataFile(scratch.path(), 5).string();
     const auto out = (scratch.path() / "out.svg").string();
+    const std::map<std::string, std::string> stands = {
+        {"FILE", file},
+        {"EMPTY", empty},
+        {"FILE-AGAIN",
+         (std::filesystem::path(file).parent_path() / "." / std::filesystem::path(file).filename())
+             .string()},
+#ifdef _WIN32
+        {"DEVICE", "NUL"}};
+#else
+        {"DEVICE", "/dev/null"}};
+#endif
     std::vector<std::string> command{charter, "-o", out};
     for (const std::string &argument : GetParam().arguments) {
-        command.push_back(argument == "FILE" ? file : argument == "EMPTY" ? empty : argument);
+        const auto found = stands.find(argument);
+        command.push_back(found != stands.end() ? found->second : argument);
     }
     const Result result = run(command);
     EXPECT_EQ(result.status, GetParam().status) << result.err;
@@ -305,6 +328,31 @@ INSTANTIATE_TEST_SUITE_P(
                 1,
                 "the file's bars run from 2026-12-07T06:01:00.000Z to 2026-12-07T06:03:00.000Z"},
         Outcome{"NotADataFile", {"."}, 1, "not a regular file: a folder"},
+        Outcome{"ADevice", {"DEVICE"}, 1, "not a regular file: a device"},
+        Outcome{"OverTheDataFile", {"FILE", "-o", "FILE-AGAIN"}, 2, "would replace the data file"},
+        Outcome{"FromInTheZone",
+                {"FILE", "--from", "2026-12-07 07:02", "--tz", "+01:00"},
+                0,
+                ": bars 1 to 2 (2 bars)"},
+        Outcome{"ToInTheZone",
+                {"FILE", "--tz", "-01:00", "--to", "2026-12-07T05:02"},
+                0,
+                ": bars 0 to 1 (2 bars)"},
+        Outcome{"FromEpochMilliseconds",
+                {"FILE", "--from", "1796623320000"},
+                0,
+                ": bars 1 to 2 (2 bars)"},
+        Outcome{"ZonedTimeKeepsItsZone",
+                {"FILE", "--tz", "+05:00", "--from", "2026-12-07T06:02Z"},
+                0,
+                ": bars 1 to 2 (2 bars)"},
+        Outcome{"SlashedDateEitherWay",
+                {"FILE", "--from", "12/07/2026 06:02"},
+                2,
+                "--from 12/07/2026 06:02: the date reads as 2026-12-07 (month first) or as "
+                "2026-07-12 (day first); write it year first, as 2026-12-07 06:02 or "
+                "2026-07-12 06:02"},
+        Outcome{"SlashedDateOneWay", {"FILE", "--to", "13/12/2026"}, 0, ": bars 0 to 2 (3 bars)"},
         Outcome{"Unwritable", {"FILE", "-o", "no-such-folder/out.svg"}, 3, "cannot write"},
         zoneName,
         Outcome{"BothRanges", {"FILE", "--first", "1", "--to", "2026-12-08"}, 2, "not both"}),
@@ -318,7 +366,50 @@ INSTANTIATE_TEST_SUITE_P(Devices, EndsAsItShould,
                                                  3,
                                                  "/dev/full: the disk is full"}),
                          RowName());
+INSTANTIATE_TEST_SUITE_P(
+    Zones, EndsAsItShould,
+    testing::Values(Outcome{"FromInANamedZone",
+                            {"FILE", "--tz", "America/New_York", "--from", "2026-12-07 01:02"},
+                            0,
+                            ": bars 1 to 2 (2 bars)"},
+                    Outcome{"FromATimeTheClocksSkip",
+                            {"FILE", "--tz", "America/New_York", "--from", "2027-03-14 02:30"},
+                            2,
+                            "the clocks of America/New_York skip that time"}),
+    RowName());
+
+// New York's clocks pass 01:30 twice on 2026-11-01, at 05:30Z and at 06:30Z: a range from it
+// starts at the first passing, one to it ends at the second.
+TEST(Chart, TakesBothPassingsOfAnHourTheClocksRepeat)
+{
+    TempFolder scratch;
+    constexpr std::int64_t fallBack = 1'793'509'200'000; // 2026-11-01T05:00Z, 01:00 EDT
+    std::vector<quelm::Bar> bars;
+    for (std::int64_t i = 0; i < 5; ++i) {
+        bars.push_back({fallBack + i * 30 * minute, 1, 2, 0.5, 1.5, 1});
+    }
+    const std::string wall = "2026-11-01 01:30";
+    const auto titleOf = [&](const char *bound) {
+        const Chart chart = chartOf(scratch, bars, {"--tz", "America/New_York", bound, wall});
+        return std::ranges::find(chart.elements, "title", &Element::name)->text;
+    };
+    EXPECT_TRUE(contains(titleOf("--from"), ": bars 1 to 4 (4 bars)")) << titleOf("--from");
+    EXPECT_TRUE(contains(titleOf("--to"), ": bars 0 to 3 (4 bars)")) << titleOf("--to");
+}
 #endif
+
+// A chart written over a longer file leaves nothing of it behind its end.
+TEST(Chart, WritesOverALongerFileWhole)
+{
+    TempFolder scratch;
+    const auto out = scratch.path() / "chart.svg";
+    write(out, std::string(100'000, 'x'));
+    const auto file = makeDataFile(scratch.path(), 5, countingBars(3));
+    ASSERT_EQ(run({charter, file.string(), "-o", out.string()}).status, 0);
+    const std::string svg = contents(out);
+    EXPECT_TRUE(svg.ends_with("</svg>\n")) << svg.size() << " bytes";
+    EXPECT_FALSE(contains(svg, "xxx"));
+}
 
 TEST(Chart, RefusesADamagedFileAsInspectDoes)
 {

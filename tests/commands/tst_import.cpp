@@ -5,6 +5,7 @@
 #include <quelm/datafile.h>
 #include <quelm/datafilestore.h>
 
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
@@ -50,6 +51,17 @@ struct Shape
 
 using TakesOddShapes = CommandTable<Shape>;
 
+// Lines of whole numbers alone, one a minute after `stored`: they show no decimal mark.
+std::string wholeNumberLines(int count)
+{
+    std::string text = "t;o;h;l;c\n";
+    for (int i = 1; i <= count; ++i) {
+        text += "2026-12-07T" + std::string(i < 10 ? "00:0" : "00:") + std::to_string(i) +
+                "Z;1;2;1;2\n";
+    }
+    return text;
+}
+
 std::string goodLines(std::size_t count)
 {
     std::string text;
@@ -88,6 +100,11 @@ TEST_P(RefusesBadInput, NamingLineAndColumn)
     const Result result = run(arguments, GetParam().csv);
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(contains(result.err, "standard input, " + GetParam().where + ": ")) << result.err;
+    // Whatever the input holds, the messages print no raw control bytes (Windows ends their
+    // lines in CR LF).
+    EXPECT_TRUE(std::all_of(result.err.begin(), result.err.end(), [](char c) {
+        return c == '\n' || c == '\r' || static_cast<unsigned char>(c) >= 0x20;
+    })) << result.err;
     EXPECT_TRUE(contains(result.err, GetParam().reason)) << result.err;
     EXPECT_TRUE(contains(result.err, "nothing was written to " + path.string())) << result.err;
     EXPECT_EQ(contents(path), before);
@@ -153,8 +170,49 @@ INSTANTIATE_TEST_SUITE_P(
                   "line 3, column 7", "this one has more"},
          BadInput{"NoCloseColumn", "time,open,high,low,volume\n" + line1 + "\n", "line 1",
                   "no column holds the close"},
-         BadInput{"TwoCloseColumns", "time,open,high,low,close,last,volume\n", "line 1",
-                  "columns 5 (close) and 6 (last) both hold the close; --map close=NAME"},
+         BadInput{"TwoCloseColumns", "time,open,high,low,close,c,volume\n", "line 1",
+                  "columns 5 (close) and 6 (c) both hold the close; --map close=NAME"},
+         BadInput{"PriceAndLastWithoutClose", "time,open,high,low,price,last\n", "line 1",
+                  "columns 5 (price) and 6 (last) both hold the close"},
+         BadInput{"NotText", std::string("PK\x03\x04\x14\0\x06\0", 8), "not text",
+                  "its byte 3 is 0x03, a control character; it is a ZIP archive"},
+         BadInput{"Utf16WithoutItsMark", std::string("t\0,\0o\0", 6), "not text",
+                  "its byte 2 is 0x00, a control character; it looks like UTF-16 text without a "
+                  "byte order mark"},
+         BadInput{"Utf16CutInsideACharacter", utf16(header + line1 + "\n", true) + "x",
+                  "it ends inside a UTF-16 character", "its byte count"},
+         BadInput{"ThousandsOrDecimals", "t;o;h;l;c\n2026-12-07 00:01;1,234;1,234;1,234;1,234\n",
+                  "line 2, column 2 (o)",
+                  "\"1,234\" reads as 1234 (',' grouping thousands) or as 1.234 (',' the decimal "
+                  "mark), and no number of the first lines settles which; --decimal . or "
+                  "--decimal , settles it"},
+         BadInput{"BothDecimalMarks", "t;o;h;l;c\n2026-12-07 00:01;1,5;2.25;1;2\n",
+                  "the numbers use both marks as the decimal mark",
+                  "'.' in line 2, column 3 (h): \"2.25\", and ',' in line 2, column 2 (o)"},
+         BadInput{"ThousandsOrDecimalsAfterTheFirstLines",
+                  wholeNumberLines(55) + "2026-12-07T01:00Z;1;1,234;1;1\n",
+                  "line 57, column 3 (high)",
+                  "\"1,234\" reads two ways, with the mark grouping thousands or as the decimal "
+                  "mark, and no number before it settles which; --decimal"},
+         BadInput{"ThousandsGroupedTwoWays",
+                  "t;o;h;l;c\n2026-12-07 00:01;1;1 234,5;1;1\n2026-12-07 00:02;1;1.234,5;1;1\n",
+                  "line 3, column 3 (high)",
+                  "\"1.234,5\" groups thousands with \".\", but line 2 groups them with \" \""},
+         BadInput{"TextAfterAClosingQuote", header + "2026-12-07T00:01:00Z,1,2,0.5,\"1.5\"7,10\n",
+                  "line 2, column 5 (close)",
+                  "text follows the closing quote of \"1.5\" before the next delimiter"},
+         BadInput{"QuoteThatNeverCloses", header + "2026-12-07T00:01:00Z,1,2,0.5,1.5,\"10\n",
+                  "line 2, column 6 (volume)", "its quote never closes"},
+         BadInput{"NineDigitDate", "date,time,o,h,l,c\n202612070,00:01,1,2,0.5,1.5\n",
+                  "line 2, column 1 (date)", "\"202612070\" is not a time"},
+         BadInput{"BadTimeOfDayBesideADate", "date,time,o,h,l,c\n2026-12-08,25:00,1,2,0.5,1.5\n",
+                  "line 2, column 2 (time)", "\"25:00\" is not a time of day"},
+         BadInput{"NoPriceButAVolume", "Date,Open,High,Low,Close,Volume\n2026-12-08,,,,,500\n",
+                  "line 2, column 2 (open)", "empty; a number is needed"},
+         BadInput{"NoPriceAndNoTime",
+                  "Date,Open,High,Low,Close\n2026-12-08,1,2,0.5,1.5\n"
+                  "Total,,,,\n",
+                  "line 3, column 1 (time)", "\"Total\" is not a time"},
          BadInput{"WideWithoutHeader", line1 + ",7\n", "line 1",
                   "it holds 7 fields and there is no header line to name them: " + line1 +
                       ",7; --columns says"},
@@ -180,6 +238,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--decimal", ","}},
          BadInput{"LastOfManyWithoutLineEnd", header + goodLines(1000) + "2030-01-01,2,1,3,2,0",
                   "line 1002, column 3 (high)", "is below the low"},
+         BadInput{"BadLineFarIntoALargeInput",
+                  header + goodLines(25000) + "2027-01-01T00:00Z,2,1,3,2,0\n\n" +
+                      "2027-01-02T00:00Z,1,2,0.5,1.5,10\n",
+                  "line 25002, column 3 (high)", "1 is below the low, 3"},
          BadInput{"MoreThanTheRoom", header + goodLines(5), "line 6",
                   "the file has room for 4 more bars, and this is one more"}})),
     RowName());
@@ -201,7 +263,7 @@ TEST_F(Import, CountsBadLinesBeyondThoseItNames)
 
 TEST_P(TakesOddShapes, AddingTheirBars)
 {
-    const auto path = dataFile(5, {stored});
+    const auto path = dataFile(10, {stored});
     std::vector<std::string> arguments = {importer, path.string()};
     arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
     const Result result = run(arguments, GetParam().csv);
@@ -230,6 +292,31 @@ const Bar nextDay{1'796'688'000'000, 1, 2, 0.5, 1.5, 10};   // 2026-12-08
 const Bar sixDaysOn{1'797'120'000'000, 1, 2, 0.5, 1.5, 10}; // 2026-12-13
 const std::string adjusted =
     "2026-12-07 00:01,1,2,0.5,1.5,1.4,10\n2026-12-07 00:02,2,3,1,2.5,2.4,0\n";
+const Bar day8{1'796'688'000'000, 1, 2, 0.5, 1.5, 10};
+const Bar day13{1'797'120'000'000, 1, 2, 0.5, 1.5, 10};
+const std::vector<Bar> thousands = {{1'796'688'000'000, 1234.5, 1240, 1230.25, 1238.75, 12345},
+                                    {1'796'774'400'000, 1238.75, 1245, 1236, 1244, 9876}};
+// 2027-11-07, when New York's clocks go back from 02:00 EDT to 01:00 EST: 04:30Z to 07:00Z.
+std::vector<Bar> fallBack()
+{
+    std::vector<Bar> bars;
+    for (std::int64_t i = 0; i < 6; ++i) {
+        bars.push_back({1'825'561'800'000 + i * 1'800'000, 1, 2, 0.5, 1.5, 0});
+    }
+    return bars;
+}
+const std::string fallBackLines = "2027-11-07 00:30,1,2,0.5,1.5\n2027-11-07 01:00,1,2,0.5,1.5\n"
+                                  "2027-11-07 01:30,1,2,0.5,1.5\n2027-11-07 01:00,1,2,0.5,1.5\n"
+                                  "2027-11-07 01:30,1,2,0.5,1.5\n2027-11-07 02:00,1,2,0.5,1.5\n";
+std::string reversedLines(const std::string &text)
+{
+    std::vector<std::string> all = lines(text);
+    std::string reversed;
+    for (auto line = all.rbegin(); line != all.rend(); ++line) {
+        reversed += *line + "\n";
+    }
+    return reversed;
+}
 const std::string klines = "1796601660000,1,2,0.5,1.5,10,1796601719999,15,3,5,7,0\n"
                            "1796601720000,2,3,1,2.5,0,1796601779999,0,0,0,0,0\n";
 
@@ -355,6 +442,147 @@ INSTANTIATE_TEST_SUITE_P(
               {next1},
               {"--map", "volume=Volume_(BTC)"},
               "columns ignored: 7 (Volume_(Currency))"},
+        Shape{
+            "PortalDownload",
+            "\"Date\",\"Price\",\"Open\",\"High\",\"Low\",\"Vol.\",\"Change %\"\n"
+            "\"12/13/2026\",\"4,790.00\",\"4,780.00\",\"4,799.00\",\"4,775.00\",\"1.2B\",\"0.3%\"\n"
+            "\"12/10/2026\",null,null,null,null,,\n"
+            "\"12/09/"
+            "2026\",\"4,780.25\",\"4,790.00\",\"4,795.50\",\"4,770.00\",\"36.87M\",\"-1%\"\n"
+            "\"12/08/2026\",\"4,805.00\",\"4,800.00\",\"4,812.00\",\"4,790.00\",\"41.2K\",\"1%\"\n",
+            {{1'796'688'000'000, 4800, 4812, 4790, 4805, 41'200},
+             {1'796'774'400'000, 4790, 4795.5, 4770, 4780.25, 36'870'000},
+             {1'797'120'000'000, 4780, 4799, 4775, 4790, 1.2e9}},
+            {},
+            "1 line was skipped for holding no price (every price empty, null or NaN), the "
+            "first of them line 3"},
+        Shape{"HolidaysOfNullEmptyAndNaN",
+              "Date,Open,High,Low,Close,Adj Close,Volume\n2026-12-08,1,2,0.5,1.5,1.5,10\n"
+              "2026-12-09,null,null,null,null,null,null\n2026-12-10,,,,,,\n"
+              "2026-12-11,NaN,nan,NAN,NaN,NaN,0\n2026-12-13,1,2,0.5,1.5,1.5,10\n",
+              {day8, day13},
+              {},
+              "3 lines were skipped for holding no price"},
+        Shape{"IsoTimesInEveryForm",
+              "t,o,h,l,c\n2026-12-07T00:00:01Z,1,1,1,1\n2026-12-07 00:00:02.5,1,1,1,1\n"
+              "2026-12-07T00:00:02.750Z,1,1,1,1\n2026-12-07 00:01,1,1,1,1\n"
+              "2026-12-07T00:01:00.001+00:00,1,1,1,1\n2026-12-08,1,1,1,1\n",
+              {{1'796'601'601'000, 1, 1, 1, 1, 0},
+               {1'796'601'602'500, 1, 1, 1, 1, 0},
+               {1'796'601'602'750, 1, 1, 1, 1, 0},
+               {1'796'601'660'000, 1, 1, 1, 1, 0},
+               {1'796'601'660'001, 1, 1, 1, 1, 0},
+               {1'796'688'000'000, 1, 1, 1, 1, 0}},
+              {},
+              "no column holds the volume"},
+        Shape{"LastIsTheCloseWhenNoneIs", "time,open,high,low,last,volume\n" + line1, {next1}},
+        Shape{"CloseBesideLast",
+              "time,open,high,low,close,last,volume\n2026-12-07T00:01:00Z,1,2,0.5,1.5,9,10\n",
+              {next1},
+              {},
+              "columns ignored: 6 (last)"},
+        Shape{"NoVolumeColumnBesideTheClose",
+              "Date,Open,High,Low,Close,Adj Close\n2026-12-08,1,2,0.5,1.5,99\n",
+              {{day8.timeMs, 1, 2, 0.5, 1.5, 0}},
+              {},
+              "no column holds the volume"},
+        Shape{"TsEventInNanoseconds",
+              "ts_event,rtype,open,high,low,close,volume\n1796601660000000000,33,1,2,0.5,1.5,10\n",
+              {next1},
+              {},
+              "columns ignored: 2 (rtype)"},
+        Shape{"WindowStart",
+              "ticker,volume,open,close,high,low,window_start\nX,10,1,1.5,2,0.5,"
+              "1796601660000000000\n",
+              {next1},
+              {},
+              "columns ignored: 1 (ticker)"},
+        Shape{"DateTimeName", "date_time,open,high,low,close,volume\n" + line1, {next1}},
+        Shape{"GermanThousandsPoint",
+              "Datum;Er\xC3\xB6"
+              "ffnung;Hoch;Tief;Schluss;Volumen\n"
+              "08.12.2026;1.234,50;1.240,00;1.230,25;1.238,75;12.345\n"
+              "09.12.2026;1.238,75;1.245,00;1.236,00;1.244,00;9.876\n",
+              thousands,
+              {},
+              "UTC (assumed"},
+        Shape{"FrenchNoBreakSpaces",
+              "Date;Ouverture;Plus haut;Plus bas;Cl\xC3\xB4ture;Volume\n"
+              "08/12/2026;1\xE2\x80\xAF"
+              "234,50;1\xE2\x80\xAF"
+              "240;1\xE2\x80\xAF"
+              "230,25;"
+              "1\xE2\x80\xAF"
+              "238,75;12 345\n"
+              "09/12/2026;1\xE2\x80\xAF"
+              "238,75;1\xE2\x80\xAF"
+              "245;1\xE2\x80\xAF"
+              "236;"
+              "1\xE2\x80\xAF"
+              "244;9 876\n13/12/2026;1;2;0,5;1,5;10\n",
+              {thousands[0], thousands[1], day13},
+              {},
+              "UTC (assumed"},
+        Shape{"SpanishQuotedDecimalCommasInLatin1",
+              "Fecha,Apertura,M\xE1ximo,M\xEDnimo,\xDAltimo,Volumen\n"
+              "2026-12-08,\"1.234,50\",\"1.240\",\"1.230,25\",\"1.238,75\",\"12.345\"\n"
+              "2026-12-09,\"1.238,75\",\"1.245\",\"1.236\",\"1.244\",\"9.876\"\n",
+              thousands,
+              {},
+              "UTC (assumed"},
+        Shape{"ItalianApostrophes",
+              "Data;Apertura;Massimo;Minimo;Chiusura;Volumi\n"
+              "2026-12-08;1'234.50;1'240;1'230.25;1'238.75;12'345\n"
+              "2026-12-09;1'238.75;1'245;1'236;1'244;9'876\n",
+              thousands,
+              {},
+              "UTC (assumed"},
+        Shape{"TwelveHourClockUnpadded",
+              "Date,Open,High,Low,Close,Volume\n12/7/2026 12:01:00 AM,1,2,0.5,1.5,10\n"
+              "12/7/2026 12:02:00 AM,2,3,1,2.5,0\n12/13/2026 1:30:00 PM,1,2,0.5,1.5,10\n",
+              {next1, next2, {1'797'168'600'000, 1, 2, 0.5, 1.5, 10}},
+              {},
+              "UTC (assumed"},
+        Shape{"UnpaddedDayMonthAndHour",
+              "Datum;Zeit;Erster;Hoch;Tief;Letzter;St\xC3\xBC"
+              "cke\n7.12.2026;0:01;1;2;0,5;1,5;10\n"
+              "7.12.2026;9:05;1;2;0,5;1,5;10\n",
+              {next1, {1'796'634'300'000, 1, 2, 0.5, 1.5, 10}},
+              {},
+              "UTC (assumed"},
+        Shape{"BareTimeOfDayNumbers",
+              "date,time,open,high,low,close,volume\n20261207,93000,1,2,0.5,1.5,10\n"
+              "20261207,153000,1,2,0.5,1.5,10\n",
+              {{1'796'635'800'000, 1, 2, 0.5, 1.5, 10}, {1'796'657'400'000, 1, 2, 0.5, 1.5, 10}},
+              {},
+              "UTC (assumed"},
+        Shape{
+            "Utf16LittleEndianTabsAndCrLf",
+            utf16("Date\tOpen\tHigh\tLow\tClose\tVolume\r\n2026-12-07 00:01\t1\t2\t0.5\t1.5\t10\r\n"
+                  "2026-12-07 00:02\t2\t3\t1\t2.5\t0\r\n",
+                  true),
+            both,
+            {},
+            "UTC (assumed"},
+        Shape{"Utf16BigEndian",
+              utf16("Datum;Er\xC3\xB6"
+                    "ffnung;Hoch;Tief;Schluss;Volumen\n07.12.2026 00:01;1;2;0,5;1,5;10\n",
+                    false),
+              {next1},
+              {},
+              "UTC (assumed"},
+        Shape{"FallBackHourOldestFirst",
+              "t,o,h,l,c\n" + fallBackLines,
+              fallBack(),
+              {"--tz", "America/New_York"},
+              "no column holds the volume",
+              true},
+        Shape{"FallBackHourNewestFirst",
+              "t,o,h,l,c\n" + reversedLines(fallBackLines),
+              fallBack(),
+              {"--tz", "America/New_York"},
+              "the input runs newest-first",
+              true},
         Shape{"DryRun",
               "Date,Open,High,Low,Close,Adj Close,Volume\n" + adjusted,
               {},
@@ -393,6 +621,7 @@ TEST_P(ImportCommandLine, ExitStatus)
     for (const std::string &argument : GetParam().arguments) {
         arguments.push_back(argument == "FILE"      ? path.string()
                             : argument == "DAMAGED" ? (scratch.path() / "damaged.qdf").string()
+                            : argument == "NEW"     ? (scratch.path() / "new.qdf").string()
                                                     : argument);
     }
     const Result result = run(arguments, line1);
@@ -413,7 +642,69 @@ INSTANTIATE_TEST_SUITE_P(
             "MissingInput", {"FILE", "/nonexistent/in.csv"}, 1, "cannot read /nonexistent/in.csv"},
         Usage{"StandardInputByName", {"FILE", "-"}, 0, ""},
         Usage{"UnknownZone", {"FILE", "--tz", "Mars/Olympus"}, 2, "--tz Mars/Olympus: "},
-        Usage{"UnknownUnit", {"FILE", "--epoch-unit", "days"}, 2, "s, ms, us or ns"}),
+        Usage{"UnknownUnit", {"FILE", "--epoch-unit", "days"}, 2, "s, ms, us or ns"},
+        Usage{
+            "CapacityWithoutCreate", {"FILE", "--capacity", "5"}, 2, "a file that --create makes"},
+        Usage{"CapacityOfNone", {"--create", "NEW", "--capacity", "0"}, 2, "1 or more"},
+        Usage{"CreateOverAFile",
+              {"--create", "FILE"},
+              1,
+              "exists already, and --create never replaces it; nothing was read or written"}),
+    RowName());
+
+struct Creation
+{
+    const char *name;
+    std::vector<std::string> options;
+    std::string csv;
+    std::uint64_t capacity; // 0: no file is made
+    std::vector<Bar> bars = {};
+    std::string text = "";
+};
+
+using CreatesAFile = CommandTable<Creation>;
+
+// --create makes a file that holds the input's bars, or none at all when it cannot.
+TEST_P(CreatesAFile, FromTheInput)
+{
+    const auto path = scratch.path() / "new.qdf";
+    std::vector<std::string> arguments = {importer, "--create", path.string()};
+    arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
+    const Result result = run(arguments, GetParam().csv);
+    EXPECT_EQ(result.status, GetParam().capacity > 0 || contains(GetParam().name, "DryRun") ? 0 : 1)
+        << result.err;
+    EXPECT_TRUE(contains(result.out + result.err, GetParam().text)) << result.out << result.err;
+    ASSERT_EQ(std::filesystem::exists(path), GetParam().capacity > 0);
+    if (GetParam().capacity > 0) {
+        const DataFile file = DataFile::open(path);
+        EXPECT_EQ(file.header().capacity, GetParam().capacity);
+        EXPECT_EQ(file.header().fileNumber, 0);
+        EXPECT_EQ(storedBars(path), GetParam().bars);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CreatesAFile,
+    testing::Values(
+        Creation{"RoomForTheBarsRead",
+                 {},
+                 header + line1 + "\n" + line2,
+                 2,
+                 both,
+                 "with room for 2 bars, and added 2 bars"},
+        Creation{
+            "RoomGiven", {"--capacity", "5"}, header + line1, 5, {next1}, "with room for 5 bars"},
+        Creation{"EmptyWithRoomGiven", {"--capacity", "3"}, "", 3},
+        Creation{"FromUtf16", {}, utf16(header + line1 + "\n", true), 1, {next1}},
+        Creation{"NoBars", {}, header, 0, {}, "the input holds no bars"},
+        Creation{"MoreThanTheRoomGiven",
+                 {"--capacity", "1"},
+                 header + line1 + "\n" + line2,
+                 0,
+                 {},
+                 "line 3: the file has room for 1 more bar"},
+        Creation{"BadLine", {}, header + line1 + "\nnoon,1,2,0.5,1.5,0\n", 0, {}, "is not a time"},
+        Creation{"DryRun", {"--dry-run"}, header + line1, 0, {}, "bars: 1"}),
     RowName());
 
 // Another writer holds the lock: the import waits, writing nothing, and goes on once it is free.

@@ -160,7 +160,8 @@ TEST_P(NotRegularFiles, AreRefusedAtOnceBetweenReportsOnTheFilesAround)
     EXPECT_EQ(reports[1],
               R"({"file":")" + thing.string() +
                   R"(","valid":false,"number":null,"capacity":null,"bars":null,"state":null,)"
-                  R"("created":null,"error":"Cannot open data file )" +
+                  R"("created":null,"tail_bars":null,"tail_proven":null,)"
+                  R"("error":"Cannot open data file )" +
                   thing.string() + ": not a regular file: " + GetParam().kind + R"(."})");
     EXPECT_NE(reports[2].find(R"("valid":true)"), std::string::npos);
 }

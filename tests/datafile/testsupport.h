@@ -1,5 +1,6 @@
 #pragma once
 
+#include "encoding.h"
 #include "faultyfilesystemcalls.h"
 #include "rows.h"
 #include "tempfolder.h"
@@ -94,6 +95,28 @@ inline std::map<std::string, std::string> snapshot(const std::filesystem::path &
         files[entry] = std::filesystem::is_directory(path) ? std::string() : contents(path);
     }
     return files;
+}
+
+// Stores `bars` after the bars the file at `path` counts in bars written, and counts them in its
+// header's tail with their records' checksum, as appends not yet flushed leave a file.
+inline void writeTail(const std::filesystem::path &path, const std::vector<quelm::Bar> &bars)
+{
+    std::string bytes = contents(path);
+    quelm::HeaderBytes header{};
+    std::copy_n(bytes.begin(), header.size(), header.begin());
+    const quelm::DataFileHeader fields = quelm::decodeHeader(header);
+    std::string records;
+    for (const quelm::Bar &bar : bars) {
+        const quelm::RecordBytes record = quelm::encodeBar(bar);
+        records.append(record.begin(), record.end());
+    }
+    bytes.replace(quelm::fileSizeFor(fields.barsWritten), records.size(), records);
+    quelm::TailChecksum checksum;
+    checksum.add(records.data(), records.size());
+    header =
+        quelm::encodeHeader(fields, {static_cast<std::uint32_t>(bars.size()), checksum.value()});
+    std::copy(header.begin(), header.end(), bytes.begin());
+    write(path, bytes);
 }
 
 // The message of the DataFileError that `action` throws, its errno in `error`; "" when none.

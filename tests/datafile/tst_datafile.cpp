@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 
 using namespace quelm;
@@ -84,20 +85,26 @@ std::filesystem::path madeFile(DataFileStore &store, std::int32_t number, std::i
 
 using DataFileTest = FolderTest;
 
-// The system's calls, checking that each header written counts only records flushed before.
+// The system's calls, checking that each header written counts in bars written only records
+// flushed before, and in its tail only records written before.
 class CountOrderCalls final : public ForwardingFileSystemCalls
 {
 public:
     std::uint64_t written = format::headerSize; // where the records written so far end
     std::uint64_t flushed = format::headerSize; // where those flushed end
+    int headers = 0;                            // header writes so far
 
     int writeAt(Handle file, std::uint64_t offset, const void *data, std::size_t size) override
     {
         if (offset == 0) {
-            const auto count =
-                at<std::uint64_t>(std::string(static_cast<const char *>(data), size), 32);
+            const std::string header(static_cast<const char *>(data), size);
+            const auto count = at<std::uint64_t>(header, 32);
+            const auto tail = at<std::uint32_t>(header, 48);
             EXPECT_LE(fileSizeFor(count), flushed)
                 << "a count of " << count << " before its records are flushed";
+            EXPECT_LE(fileSizeFor(count + tail), written)
+                << "a tail of " << tail << " before its records are written";
+            ++headers;
         } else {
             written = std::max(written, offset + size);
         }
@@ -112,10 +119,16 @@ public:
 
 } // namespace
 
-TEST(DataFileFormat, ChecksumIsTheCommonCrc32)
+// The check values docs/data-file-format.md gives: the header's CRC-32 and the tail's XXH3-64,
+// the latter taken in two parts as appends take it.
+TEST(DataFileFormat, ChecksumsGiveTheirCheckValues)
 {
     const char digits[] = "123456789";
     EXPECT_EQ(crc32(reinterpret_cast<const unsigned char *>(digits), 9), 0xCBF43926u);
+    TailChecksum tail;
+    tail.add(digits, 4);
+    tail.add(digits + 4, 5);
+    EXPECT_EQ(tail.value(), 0x72DCB18B67A17DFFu);
 }
 
 // Reads a made, filled and closed file with nothing but the offsets of docs/data-file-format.md.
@@ -127,6 +140,14 @@ TEST_F(DataFileTest, FileMatchesTheDocumentedLayout)
         DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite);
         file.appendBar(sample[0]);
         file.appendBar(sample[1]);
+        // Not flushed yet: bars written is 0, and the tail counts both with the XXH3-64 of
+        // their records.
+        const std::string live = contents(path);
+        EXPECT_EQ(at<std::uint64_t>(live, 32), 0u);
+        EXPECT_EQ(at<std::uint32_t>(live, 48), 2u);
+        EXPECT_EQ(at<std::uint64_t>(live, 52), XXH3_64bits(live.data() + 64, 96));
+        EXPECT_EQ(at<std::uint32_t>(live, 60),
+                  crc32(reinterpret_cast<const unsigned char *>(live.data()), 60));
     }
     store.closeFile(5);
 
@@ -194,25 +215,40 @@ TEST_F(DataFileTest, FileWithoutBarsIsValidAndFull)
     EXPECT_THROW(file.readBar(0), DataFileError);
 }
 
-// A power cut may keep any write the system has not flushed, in any order: the count on disk
-// must cover only records flushed before it was written, and appends write no count at all.
-TEST_F(DataFileTest, NoCountIsWrittenBeforeItsRecordsAreFlushed)
+// A power cut may keep any write the system has not flushed, in any order: bars written must
+// cover only records flushed before it was written, and a tail only records written before it.
+// An append counts its bars in the tail at once, unless counting waits for the flush; a tail
+// past its bound is folded in with a flush.
+TEST_F(DataFileTest, NoCountIsWrittenBeforeItsRecords)
 {
     DataFileStore store(folder.path());
-    const std::filesystem::path path = madeFile(store, 1, 3);
+    const std::filesystem::path path = madeFile(store, 1, format::maxTailBars + 5);
     CountOrderCalls calls;
     DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite, calls);
     file.appendBar(sample[0]);
     file.appendBars(std::span(sample).subspan(1, 1));
+    EXPECT_EQ(calls.headers, 2);
+    EXPECT_EQ(DataFile::open(path).header().barsWritten, 2u);
     file.flush();
     file.appendBar(sample[2]);
-    file = DataFile::open(path); // the file assigned over counts its last bar as it goes
-    EXPECT_EQ(DataFile::open(path).header().barsWritten, 3u);
+    file.appendBars(std::vector<Bar>(format::maxTailBars, sample[0]));
+    const DataFile folded = DataFile::open(path);
+    EXPECT_EQ(folded.header().barsWritten, format::maxTailBars + 3u);
+    EXPECT_EQ(folded.tailFound(), DataFileTail{});
+
+    file.setCounting(DataFile::Counting::AtFlush);
+    const int headers = calls.headers;
+    file.appendBars(std::span(sample).first(2));
+    EXPECT_EQ(calls.headers, headers);
+    EXPECT_EQ(DataFile::open(path).header().barsWritten, format::maxTailBars + 3u);
+    file = DataFile::open(path); // the file assigned over counts its last bars as it goes
+    EXPECT_EQ(DataFile::open(path).header().barsWritten, format::maxTailBars + 5u);
 }
 
 struct FailedWriteRow : Row
 {
     Call call;
+    int skip;          // calls of that kind that succeed first
     std::string what;  // what the message says could not be done
     std::string after; // what it adds to the system's reason
 };
@@ -221,8 +257,9 @@ class FailedAppend : public FolderTestWithRows<FailedWriteRow>
 {
 };
 
-// A failed write of the records, or a failed flush of them before the count, leaves the count
-// on disk and in memory as it was, and the next append takes the same place.
+// A failed write of the records or of the header after them, or a failed flush of them before
+// the count, leaves the count on disk and in memory as it was, the tail included, and the next
+// append takes the same place.
 TEST_P(FailedAppend, CountsNothingAndTheNextAppendTakesItsPlace)
 {
     const FailedWriteRow &row = GetParam();
@@ -231,7 +268,7 @@ TEST_P(FailedAppend, CountsNothingAndTheNextAppendTakesItsPlace)
     FaultyFileSystemCalls calls;
     DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite, calls);
 
-    calls.fail(row.call, EIO);
+    calls.fail(row.call, EIO, false, row.skip);
     int error = 0;
     EXPECT_EQ(errorOf([&] { file.appendBar(sample[0]), file.flush(); }, &error),
               "Cannot " + row.what + " in data file 3 at " + text(path) +
@@ -241,6 +278,7 @@ TEST_P(FailedAppend, CountsNothingAndTheNextAppendTakesItsPlace)
     EXPECT_EQ(DataFile::open(path).header().barsWritten, 0u);
 
     file.appendBar(sample[1]);
+    EXPECT_EQ(DataFile::open(path).tailFound(), (DataFileTail{1, true}));
     file.flush();
     const DataFile reread = DataFile::open(path);
     EXPECT_EQ(reread.header().barsWritten, 1u);
@@ -249,8 +287,10 @@ TEST_P(FailedAppend, CountsNothingAndTheNextAppendTakesItsPlace)
 
 INSTANTIATE_TEST_SUITE_P(
     DataFile, FailedAppend,
-    ::testing::Values(FailedWriteRow{"the record", Call::WriteAt, "add a bar", ""},
-                      FailedWriteRow{"the flush before the count", Call::SyncData, "flush",
+    ::testing::Values(FailedWriteRow{"the record", Call::WriteAt, 0, "add a bar", ""},
+                      FailedWriteRow{"the header after the record", Call::WriteAt, 1, "add a bar",
+                                     ""},
+                      FailedWriteRow{"the flush before the count", Call::SyncData, 0, "flush",
                                      "; the 1 bar added since the last flush is not counted"}),
     RowName());
 
@@ -342,6 +382,102 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedFileRow{"more bars than capacity", patched<std::uint64_t>(32, 3),
                        "its header says 3 bars were written to a file with room for 2"}),
     RowName());
+
+struct TailRow : Row
+{
+    std::function<void(std::string &)> change; // what happens to the file's bytes
+    bool proven;
+};
+
+class TailOnDisk : public FolderTestWithRows<TailRow>
+{
+};
+
+namespace {
+
+// The flushed bars, and the tail after them.
+const std::vector<Bar> flushedBars = {sample[0], sample[1]};
+const std::vector<Bar> tailBars = {sample[2], sample[0], sample[1]};
+constexpr std::size_t tailAt = 64 + 48 * 2;
+
+void setTailBars(std::string &bytes, std::uint32_t bars)
+{
+    put(bytes, 48, bars);
+    put(bytes, 60, crc32(reinterpret_cast<const unsigned char *>(bytes.data()), 60));
+}
+
+} // namespace
+
+// Readers count a tail only when its records give its checksum; a writer adopts a proven tail,
+// appending after it, and drops any other, writing the header again without it.
+TEST_P(TailOnDisk, IsCountedOnlyWhenProven)
+{
+    const TailRow &row = GetParam();
+    DataFileStore store(folder.path());
+    const std::filesystem::path path = madeFile(store, 1, 8);
+    DataFile::open(path, DataFile::Mode::ReadWrite).appendBars(flushedBars);
+    writeTail(path, tailBars);
+    std::string bytes = contents(path);
+    row.change(bytes);
+    write(path, bytes);
+
+    std::vector<Bar> counted = flushedBars;
+    if (row.proven) {
+        counted.insert(counted.end(), tailBars.begin(), tailBars.end());
+    }
+    const DataFile reader = DataFile::open(path);
+    EXPECT_EQ(reader.tailFound(), (DataFileTail{at<std::uint32_t>(bytes, 48), row.proven}));
+    EXPECT_EQ(reader.readBars(0, reader.header().barsWritten), counted);
+
+    {
+        DataFile writer = DataFile::open(path, DataFile::Mode::ReadWrite);
+        EXPECT_EQ(writer.header().barsWritten, counted.size());
+        EXPECT_EQ(contents(path).substr(48, 12),
+                  row.proven ? bytes.substr(48, 12) : std::string(12, '\0'));
+        writer.appendBar(sample[1]);
+        counted.push_back(sample[1]);
+    }
+    const DataFile after = DataFile::open(path);
+    EXPECT_EQ(after.readBars(0, after.header().barsWritten), counted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataFile, TailOnDisk,
+    ::testing::Values(
+        TailRow{"proven", [](std::string &) {}, true},
+        TailRow{"records after the tail changed",
+                [](std::string &bytes) { bytes[tailAt + 48 * 3] = 1; }, true},
+        TailRow{"records of zero bytes",
+                [](std::string &bytes) { bytes.replace(tailAt, 48 * 3, 48 * 3, '\0'); }, false},
+        TailRow{"a record changed after the header",
+                [](std::string &bytes) { bytes[tailAt + 48 * 2 + 47] ^= 1; }, false},
+        TailRow{"one bar fewer", [](std::string &bytes) { setTailBars(bytes, 2); }, false},
+        TailRow{"more bars than the room left", [](std::string &bytes) { setTailBars(bytes, 7); },
+                false}),
+    RowName());
+
+// A writer rewrites the header at each append: a read of it that met such a write half done
+// fails the checksum once, and is made again.
+TEST_F(DataFileTest, HeaderReadHalfWrittenIsReadAgain)
+{
+    DataFileStore store(folder.path());
+    const std::filesystem::path path = madeFile(store, 1, 8);
+    class TornOnce final : public ForwardingFileSystemCalls
+    {
+    public:
+        int readAt(Handle file, std::uint64_t offset, void *data, std::size_t size) override
+        {
+            const int error = target().readAt(file, offset, data, size);
+            if (offset == 0 && reads++ == 0) {
+                static_cast<unsigned char *>(data)[32] ^= 1;
+            }
+            return error;
+        }
+        int reads = 0;
+    } calls;
+    EXPECT_EQ(DataFile::open(path, DataFile::Mode::ReadOnly, calls).header().capacity, 8u);
+    EXPECT_EQ(calls.reads, 2);
+}
 
 struct SizeRow : Row
 {

@@ -66,6 +66,31 @@ TEST_P(FailedCreate, LeavesNothingAndTheStoreGoesOn)
     EXPECT_EQ(DataFile::open(*store.filePath(7)).header().capacity, 100u);
 }
 
+// The same steps make a file at a path of the caller's choosing.
+TEST_P(FailedCreate, AtAPathLeavesNothingAndCanBeRetried)
+{
+    const CreateFaultRow &row = GetParam();
+    if (row.call == Call::LinkUnnamed && !systemHasNamelessFiles) {
+        GTEST_SKIP() << "this system has no nameless files to give a name";
+    }
+    if (!row.nameless) {
+        calls.fail(Call::CreateUnnamed, EOPNOTSUPP, true);
+    }
+    const auto path = folder.path() / "bars.qdf";
+    calls.fail(row.call, row.error, false, row.skip);
+    int thrown = 0;
+    const std::string message =
+        errorOf([&] { DataFile::create(path, 100, DataFile::Mode::Exclusive, calls); }, &thrown);
+    EXPECT_TRUE(matches(message, "Cannot create data file " + regexEscape(text(path)) + ": " +
+                                     row.reason + "\\."))
+        << message;
+    EXPECT_EQ(thrown, row.error);
+    EXPECT_EQ(tree(folder.path()), std::vector<std::string>());
+
+    DataFile::create(path, 100, DataFile::Mode::Exclusive, calls);
+    EXPECT_EQ(DataFile::open(path).header().capacity, 100u);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     DataFileStore, FailedCreate,
     ::testing::Values(

@@ -30,6 +30,18 @@ namespace {
 
 using StoreTest = FolderTest;
 
+// The file at `path` has the size of `bars` bars, and on POSIX all of its space reserved.
+void expectSizeAndSpace(const std::filesystem::path &path, std::uint64_t bars)
+{
+    const std::uint64_t size = 64 + 48 * bars;
+    EXPECT_EQ(std::filesystem::file_size(path), size);
+#ifndef _WIN32
+    struct stat status = {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_GE(static_cast<std::uint64_t>(status.st_blocks) * 512, size) << "space not reserved";
+#endif
+}
+
 } // namespace
 
 TEST_P(NewFile, IsReadyForItsBars)
@@ -49,13 +61,7 @@ TEST_P(NewFile, IsReadyForItsBars)
     const std::string runFolder = text(store.runFolder()->filename());
     EXPECT_EQ(tree(store.root()),
               (std::vector<std::string>{runFolder, runFolder + "/" + text(path.filename())}));
-    const std::uint64_t size = 64 + 48 * static_cast<std::uint64_t>(row.bars);
-    EXPECT_EQ(std::filesystem::file_size(path), size);
-#ifndef _WIN32
-    struct stat status = {};
-    ASSERT_EQ(::stat(path.c_str(), &status), 0);
-    EXPECT_GE(static_cast<std::uint64_t>(status.st_blocks) * 512, size) << "space not reserved";
-#endif
+    expectSizeAndSpace(path, static_cast<std::uint64_t>(row.bars));
 
     const DataFileHeader header = DataFile::open(path).header();
     EXPECT_EQ(header.fileNumber, row.number);
@@ -74,6 +80,71 @@ INSTANTIATE_TEST_SUITE_P(DataFileStore, NewFile,
                                            NewFileRow{"the largest number", 9999, 10}),
                          RowName());
 
+// A file made at a path of the caller's choosing is made as the store makes its own.
+TEST_P(NewFile, AtAPathIsReadyForItsBars)
+{
+    const NewFileRow &row = GetParam();
+    const auto path = folder.path() / "bars.qdf";
+    const std::int64_t before = nowMs();
+    DataFile file = DataFile::create(path, static_cast<std::uint64_t>(row.bars));
+    EXPECT_EQ(tree(folder.path()), std::vector<std::string>{"bars.qdf"});
+    expectSizeAndSpace(path, static_cast<std::uint64_t>(row.bars));
+    if (row.bars > 0) {
+        file.appendBar({1, 1, 1, 1, 1, 1});
+    }
+    file.flush();
+    const DataFileHeader header = DataFile::open(path).header();
+    EXPECT_EQ(header.fileNumber, 0);
+    EXPECT_EQ(header.capacity, static_cast<std::uint64_t>(row.bars));
+    EXPECT_EQ(header.barsWritten, row.bars > 0 ? 1u : 0u);
+    EXPECT_GE(header.createdMs, before);
+    EXPECT_LE(header.createdMs, nowMs());
+}
+
+struct BadPathRow : Row
+{
+    std::string path; // in the test's folder, which holds the file "taken" and the folder "sub"
+    std::string reason; // "%1" stands for the path's folder
+    int error;
+};
+
+class BadPath : public FolderTestWithRows<BadPathRow>
+{
+};
+
+TEST_P(BadPath, IsRefusedAndChangesNothing)
+{
+    const BadPathRow &row = GetParam();
+    std::filesystem::create_directory(folder.path() / "sub");
+    DataFile::create(folder.path() / "taken", 3).appendBar({1, 2, 3, 1, 2, 3});
+    const auto before = snapshot(folder.path());
+
+    const auto path = folder.path() / std::filesystem::u8path(row.path);
+    std::string reason = row.reason;
+    if (const auto at = reason.find("%1"); at != std::string::npos) {
+        reason.replace(at, 2, text(path.parent_path()));
+    }
+    int error = 0;
+    EXPECT_EQ(errorOf([&] { DataFile::create(path, 10); }, &error),
+              "Cannot create data file " + text(path) + ": " + reason + ".");
+    EXPECT_EQ(error, row.error);
+    EXPECT_EQ(snapshot(folder.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataFile, BadPath,
+    ::testing::Values(BadPathRow{"a file there", "taken", "a file of that name already exists",
+                                 EEXIST},
+                      BadPathRow{"a folder there", "sub", "a file of that name already exists",
+                                 EEXIST},
+                      BadPathRow{"a folder's path", "sub/", "the path names a folder, not a file",
+                                 EISDIR},
+                      BadPathRow{"a missing folder", "missing/bars.qdf",
+                                 "its folder %1 cannot be opened: it or a folder on its path "
+                                 "does not exist",
+                                 ENOENT}),
+    RowName());
+
 TEST(DataFileStoreNames, FileNamesHaveFourDigits)
 {
     EXPECT_EQ(DataFileStore::fileName(1), "0001.qdf");
@@ -89,7 +160,10 @@ TEST_F(StoreTest, ClosingMarksTheFileClosedCleanly)
         store.createFile(1, 10);
         store.createFile(2, 10);
         path = *store.filePath(1);
+        // A writer's appends not flushed yet, which closing keeps counted.
+        writeTail(path, {Bar{1'796'623'260'000, 2, 3, 1, 2, 5}});
         const DataFileHeader made = DataFile::open(path).header();
+        EXPECT_EQ(made.barsWritten, 1u);
         store.closeFile(1);
         DataFileHeader closed = DataFile::open(path).header();
         EXPECT_TRUE(closed.closedCleanly);
@@ -162,15 +236,16 @@ TEST_P(BadRequest, IsRefusedAndChangesNothing)
 
 INSTANTIATE_TEST_SUITE_P(
     DataFileStore, BadRequest,
-    ::testing::Values(BadRequestRow{"negative bars", 2, -7, negativeBars + "-7" + mustBePositive},
-                      BadRequestRow{"lowest bar count", 2, INT32_MIN,
-                                    negativeBars + std::to_string(INT32_MIN) + mustBePositive},
-                      BadRequestRow{"number 0", 0, 10, outOfRange(0)},
-                      BadRequestRow{"negative number", -1, 10, outOfRange(-1)},
-                      BadRequestRow{"number past 9999", 10000, 10, outOfRange(10000)},
-                      BadRequestRow{
-                          "number made and closed", 1, 10,
-                          "Cannot create data file 1: this run has already made it, at %1."}),
+    ::testing::Values(
+        BadRequestRow{"negative bars", 2, -7, negativeBars + "-7" + mustBePositive},
+        BadRequestRow{"one bar below none", 2, -1, negativeBars + "-1" + mustBePositive},
+        BadRequestRow{"lowest bar count", 2, INT32_MIN,
+                      negativeBars + std::to_string(INT32_MIN) + mustBePositive},
+        BadRequestRow{"number 0", 0, 10, outOfRange(0)},
+        BadRequestRow{"negative number", -1, 10, outOfRange(-1)},
+        BadRequestRow{"number past 9999", 10000, 10, outOfRange(10000)},
+        BadRequestRow{"number made and closed", 1, 10,
+                      "Cannot create data file 1: this run has already made it, at %1."}),
     RowName());
 
 TEST_F(StoreTest, ClosingANumberNotOpenDoesNothing)

@@ -5,6 +5,7 @@
 
 #include <quelm/datafile.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -13,6 +14,7 @@
 #include <regex>
 #include <sched.h>
 #include <seccomp.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -243,6 +245,98 @@ INSTANTIATE_TEST_SUITE_P(
                       KillRow{"during a large creation", -1, true, false}),
     RowName());
 
+struct KilledWriterRow : Row
+{
+    int flushEvery;            // bars between flushes; 0: never
+    std::int64_t killAfter;    // appends returned when the kill comes; -1: at a random moment
+    Call killAt = Call::Close; // with killAfter: it dies before the next call of this kind
+    int skip = 0;              // that runs after `skip` such calls
+};
+
+class KilledWriter : public FolderTestWithRows<KilledWriterRow>
+{
+};
+
+namespace {
+
+// Bar i of a killed writer; every field tells i apart.
+Bar barFor(std::uint64_t i)
+{
+    const double price = 100.0 + static_cast<double>(i % 1000) / 8;
+    return {1'796'623'260'000 + static_cast<std::int64_t>(i) * 60'000,
+            price,
+            price + 1,
+            price - 1,
+            price + 0.5,
+            static_cast<double>(i)};
+}
+
+} // namespace
+
+// A writer appending one bar a call is killed with SIGKILL: the file counts every bar whose
+// append returned, and at most the one under way, each exactly as written.
+TEST_P(KilledWriter, KeepsEveryAppendThatReturned)
+{
+    const KilledWriterRow &row = GetParam();
+    constexpr std::uint64_t capacity = 200'000;
+    DataFileStore store(folder.path());
+    const auto path = store.createFile(1, capacity);
+    void *shared = ::mmap(nullptr, sizeof(std::atomic<std::int64_t>), PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    auto &returned = *new (shared) std::atomic<std::int64_t>(0);
+    Child child([&] {
+        FaultyFileSystemCalls calls;
+        DataFile file = DataFile::open(path, DataFile::Mode::ReadWrite, calls);
+        int skip = row.skip;
+        calls.before = [&](Call call) {
+            if (returned == row.killAfter && call == row.killAt && skip-- == 0) {
+                ::raise(SIGKILL);
+            }
+        };
+        for (std::uint64_t i = 0; i < capacity; ++i) {
+            file.appendBar(barFor(i));
+            returned = static_cast<std::int64_t>(i + 1);
+            if (row.flushEvery > 0 && (i + 1) % row.flushEvery == 0) {
+                file.flush();
+            }
+        }
+        ::pause();
+        return 0;
+    });
+    if (row.killAfter < 0) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (returned < 100 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::rand() % 50));
+        child.kill(SIGKILL);
+    }
+    ASSERT_EQ(child.wait(), 128 + SIGKILL) << "-1: still running at the deadline";
+    const auto said = static_cast<std::uint64_t>(returned.load());
+    ::munmap(shared, sizeof(std::atomic<std::int64_t>));
+
+    const DataFile file = DataFile::open(path);
+    const std::uint64_t counted = file.header().barsWritten;
+    EXPECT_GE(counted, said);
+    EXPECT_LE(counted, row.killAfter < 0 ? said + 1 : said);
+    const std::vector<Bar> bars = file.readBars(0, counted);
+    for (std::uint64_t i = 0; i < counted; ++i) {
+        ASSERT_EQ(bars[i], barFor(i)) << "bar " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataFile, KilledWriter,
+    ::testing::Values(
+        KilledWriterRow{"flushed every 1000 bars, at a random moment", 1000, -1},
+        KilledWriterRow{"never flushed, at a random moment", 0, -1},
+        KilledWriterRow{"between an append's record and its header", 1000, 1500, Call::WriteAt, 1},
+        KilledWriterRow{"between a flush's records and its count", 1000, 2000, Call::WriteAt},
+        KilledWriterRow{"between the records and the count of a fold", 0, format::maxTailBars,
+                        Call::WriteAt, 1}),
+    RowName());
+
 // A store gives back every file and folder handle it opened, also those of a failed creation.
 TEST_F(PosixStoreTest, StoreLeavesNoHandleOpen)
 {
@@ -270,7 +364,13 @@ TEST_F(PosixStoreTest, StoreLeavesNoHandleOpen)
 struct FlushRow : Row
 {
     std::vector<int> syscalls; // fail with EIO from the step below on
-    bool afterCreating;        // false: before the file is made; true: before it is closed
+    enum Step
+    {
+        Create, // making a file
+        Close,  // closing a file made before
+        Import  // quelm-import adding a bar to a file made before
+    } step;
+    int status; // how the child ends: the error thrown, or the import's exit status
 };
 
 class RealFlush : public FolderTestWithRows<FlushRow>
@@ -278,22 +378,32 @@ class RealFlush : public FolderTestWithRows<FlushRow>
 };
 
 // The flushes reach the kernel: with the system's own flush calls made to fail, making or
-// closing a file through the real system calls reports the failure.
+// closing a file through the real system calls, or importing into it, reports the failure, and
+// the import counts none of its bars.
 TEST_P(RealFlush, FailureIsReported)
 {
     const FlushRow &row = GetParam();
     const auto root = folder.path();
+    std::filesystem::path made;
     Child child([&] {
         DataFileStore store(root);
-        if (row.afterCreating) {
-            store.createFile(1, 10);
+        if (row.step != FlushRow::Create) {
+            made = store.createFile(1, 10);
         }
         if (!failSystemCalls(row.syscalls, EIO)) {
             return filterRefused;
         }
         int error = 0;
-        const std::string message = row.afterCreating ? errorOf([&] { store.closeFile(1); }, &error)
-                                                      : createError(store, 1, 10, &error);
+        std::string message;
+        if (row.step == FlushRow::Import) {
+            const Result result = run({QUELM_IMPORT, text(made)},
+                                      "time,open,high,low,close\n1796623260000,1,2,0.5,1.5\n");
+            message = result.err;
+            error = result.status;
+        } else {
+            message = row.step == FlushRow::Close ? errorOf([&] { store.closeFile(1); }, &error)
+                                                  : createError(store, 1, 10, &error);
+        }
         Child::say(message);
         return error;
     });
@@ -302,16 +412,22 @@ TEST_P(RealFlush, FailureIsReported)
     if (code == filterRefused) {
         GTEST_SKIP() << "this system refuses a seccomp filter";
     }
-    EXPECT_EQ(code, EIO) << said;
+    EXPECT_EQ(code, row.status) << said;
     EXPECT_NE(said.find("the disk reported an input/output error"), std::string::npos) << said;
+    if (row.step == FlushRow::Import) {
+        const auto files = tree(root);
+        EXPECT_EQ(DataFile::open(root / files.at(1)).header().barsWritten, 0u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     DataFileStore, RealFlush,
-    ::testing::Values(FlushRow{"a new file's data", {SCMP_SYS(fdatasync)}, false},
-                      FlushRow{"the folders of a new file", {SCMP_SYS(fsync)}, false},
-                      FlushRow{
-                          "a file being closed", {SCMP_SYS(fdatasync), SCMP_SYS(fsync)}, true}),
+    ::testing::Values(
+        FlushRow{"a new file's data", {SCMP_SYS(fdatasync)}, FlushRow::Create, EIO},
+        FlushRow{"the folders of a new file", {SCMP_SYS(fsync)}, FlushRow::Create, EIO},
+        FlushRow{
+            "a file being closed", {SCMP_SYS(fdatasync), SCMP_SYS(fsync)}, FlushRow::Close, EIO},
+        FlushRow{"an import's bars", {SCMP_SYS(fdatasync), SCMP_SYS(fsync)}, FlushRow::Import, 1}),
     RowName());
 
 // Where the file system has no rename that refuses to replace, the link that stands in for it

@@ -23,6 +23,8 @@ struct FreshFileRow : Row
     std::size_t appended;                // bars added, at time 0 but with prices
     std::optional<std::uint64_t> zeroed; // a record then made all zero bytes
     bool verify;
+    std::uint32_t tail = 0;   // bars then added as a tail, not flushed
+    bool tailChanged = false; // a record of the tail then changed
 };
 
 class FreshFile : public FolderTestWithRows<FreshFileRow>
@@ -179,6 +181,11 @@ TEST_P(FreshFile, IsReportedAsJson)
     if (row.zeroed) {
         write(made, contents(made).replace(64 + 48 * *row.zeroed, 48, std::string(48, '\0')));
     }
+    writeTail(made, std::vector<Bar>(row.tail, {0, 2.5, 3, 2, 2.5, 1}));
+    if (row.tailChanged) {
+        write(made, contents(made).replace(64 + 48 * row.appended, 1, 1, '\x01'));
+    }
+    const std::size_t counted = row.appended + (row.tailChanged ? 0 : row.tail);
 
     const Result result = inspect({"--json", row.verify ? "--verify" : "--json", path});
     EXPECT_EQ(result.status, row.verify && row.zeroed ? 1 : 0) << result.err;
@@ -190,13 +197,16 @@ TEST_P(FreshFile, IsReportedAsJson)
     EXPECT_EQ(file["valid"], jsonLiteral("true"));
     EXPECT_EQ(file["number"], jsonLiteral("7"));
     EXPECT_EQ(file["capacity"], jsonLiteral(std::to_string(row.bars)));
-    EXPECT_EQ(file["bars"], jsonLiteral(std::to_string(row.appended)));
+    EXPECT_EQ(file["bars"], jsonLiteral(std::to_string(counted)));
     EXPECT_EQ(file["state"], jsonString(row.closed ? "closed" : "open"));
     EXPECT_EQ(file["created"], jsonString(row.created));
+    EXPECT_EQ(file["tail_bars"], jsonLiteral(std::to_string(row.tail)));
+    EXPECT_EQ(file["tail_proven"],
+              jsonLiteral(row.tail > 0 && !row.tailChanged ? "true" : "false"));
     EXPECT_EQ(file.count("error"), 0u) << result.out;
     if (row.verify) {
         EXPECT_EQ(file["zero_record"].text, row.zeroed ? std::to_string(*row.zeroed) : "null");
-        EXPECT_EQ(file["sound_bars"].text, std::to_string(row.zeroed.value_or(row.appended)));
+        EXPECT_EQ(file["sound_bars"].text, std::to_string(row.zeroed.value_or(counted)));
     }
 }
 
@@ -209,7 +219,15 @@ INSTANTIATE_TEST_SUITE_P(
                       FreshFileRow{"a zero record, not verified", 10, false, 1796623262345,
                                    "2026-12-07T06:01:02.345Z", 4, 2, false},
                       FreshFileRow{"a zero record, verified", 10, true, 1796623262345,
-                                   "2026-12-07T06:01:02.345Z", 4, 2, true}),
+                                   "2026-12-07T06:01:02.345Z", 4, 2, true},
+                      FreshFileRow{"the last counted record zero, verified", 10, true,
+                                   1796623262345, "2026-12-07T06:01:02.345Z", 4, 3, true},
+                      FreshFileRow{"a zero record past the first chunk read, verified", 70000, true,
+                                   1796623262345, "2026-12-07T06:01:02.345Z", 70000, 65540, true},
+                      FreshFileRow{"a proven tail, verified", 10, false, 1796623262345,
+                                   "2026-12-07T06:01:02.345Z", 2, std::nullopt, true, 3},
+                      FreshFileRow{"a tail its records do not prove", 10, false, 1796623262345,
+                                   "2026-12-07T06:01:02.345Z", 2, std::nullopt, true, 3, true}),
     RowName());
 
 TEST_F(InspectTest, ReportsDamagedAndMissingFilesAndFolders)

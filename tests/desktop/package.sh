@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Packs the finished build with cpack into a temporary folder: three Debian packages, quelm (the
 # window and the commands), libquelm-datafile1 (the shared library) and libquelm-datafile-dev
-# (what C++ programs build against). Checks each one's fields, dependencies and contents, that
-# lintian finds no errors, then unpacks all three into one tree with dpkg-deb -x and checks that
-# the unpacked programs work in a real X server and that a program builds against the unpacked
-# library with pkg-config.
-# Usage: package.sh <build folder>
+# (what C++ programs build against), and a fourth, python3-quelm (the Python module), when the
+# build has the module. Checks each one's fields, dependencies and contents, that lintian finds
+# no errors, then unpacks them into one tree with dpkg-deb -x and checks that the unpacked
+# programs work in a real X server, that a program builds against the unpacked library with
+# pkg-config, and that Debian's Python imports the unpacked module and fills a file with it.
+# Usage: package.sh <build folder> [python: 1 when the build has the Python module]
 set -euo pipefail
 
 build=$1
+with_python=${2:-0}
 here=$(cd "$(dirname "$0")" && pwd)
 source=$(cd "$here/../.." && pwd)
 work=$(mktemp -d)
@@ -29,14 +31,17 @@ version=1.00
 programs=$work/out/quelm_${version}_amd64.deb
 library=$work/out/libquelm-datafile1_${version}_amd64.deb
 dev=$work/out/libquelm-datafile-dev_${version}_amd64.deb
+python=$work/out/python3-quelm_${version}_amd64.deb
+debs=("$programs" "$library" "$dev")
+[ "$with_python" = 1 ] && debs+=("$python")
 made=$(cd "$work/out" && ls -- *.deb | sort | tr '\n' ' ')
-expected="$(basename "$dev") $(basename "$library") $(basename "$programs") "
+expected=$(for deb in "${debs[@]}"; do basename "$deb"; done | sort | tr '\n' ' ')
 [ "$made" = "$expected" ] || { echo "FAIL: expected the packages $expected, got: $made" >&2; exit 1; }
 echo "packages: $made"
 
 # Debian's own checks of the packages: errors fail the test, warnings are only shown.
 if command -v lintian >/dev/null; then
-  lintian --fail-on error "$programs" "$library" "$dev" >"$work/lintian.log" 2>&1 ||
+  lintian --fail-on error "${debs[@]}" >"$work/lintian.log" 2>&1 ||
     fail "lintian reports errors"
   grep -v 'running with root privileges' "$work/lintian.log" || true
 fi
@@ -52,8 +57,9 @@ depends_on() {
   grep -Eq "$pattern" <<<"$depends" ||
     fail "$(basename "$1") Depends '$depends' lacks $2${3:+ (= $3)}"
 }
-for row in "$programs quelm utils" "$library libquelm-datafile1 libs" \
-  "$dev libquelm-datafile-dev libdevel"; do
+rows=("$programs quelm utils" "$library libquelm-datafile1 libs" "$dev libquelm-datafile-dev libdevel")
+[ "$with_python" = 1 ] && rows+=("$python python3-quelm python")
+for row in "${rows[@]}"; do
   read -r deb name section <<<"$row"
   [ "$(field "$deb" Package)" = "$name" ] || fail "Package is '$(field "$deb" Package)', expected $name"
   [ "$(field "$deb" Version)" = "$version" ] || fail "$name: Version is '$(field "$deb" Version)'"
@@ -97,9 +103,9 @@ holds "$dev" /usr/lib/libquelm-datafile.so /usr/include/quelm/datafile.h \
 lacks "$dev" /usr/lib/libquelm-datafile.so.1.0.0
 lacks "$programs" /usr/lib/libquelm-datafile.so.1.0.0 /usr/include/quelm/datafile.h
 
-# All three unpacked into one tree, as apt would install them.
+# All unpacked into one tree, as apt would install them.
 root=$work/root
-for deb in "$programs" "$library" "$dev"; do dpkg-deb -x "$deb" "$root"; done
+for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$root"; done
 
 for program in quelm quelm-inspect quelm-import quelm-export quelm-chart; do
   [ -x "$root/usr/bin/$program" ] || fail "usr/bin/$program missing or not executable"
@@ -167,9 +173,33 @@ else
   fail "a program does not build against the packed library"
 fi
 
+# Debian's Python finds the packed module in Debian's own folder for modules, with the packed
+# library, and fills and reads a file with it.
+if [ "$with_python" = 1 ]; then
+  for needed in libquelm-datafile1 python3 python3-numpy libc6; do depends_on "$python" $needed; done
+  depends_on "$python" libquelm-datafile1 "$version"
+  modules=/usr/lib/python3/dist-packages
+  module=$(listing "$python" | grep -x "$modules/quelm\.cpython-.*\.so" || true)
+  [ -n "$module" ] || fail "python3-quelm holds no module quelm in $modules"
+  holds "$python" $modules/quelm.pyi /usr/share/doc/python3-quelm/copyright \
+    /usr/share/doc/python3-quelm/changelog.gz
+  lacks "$python" /usr/lib/libquelm-datafile.so.1.0.0
+  if [ -n "$module" ]; then
+    grep -q "=> $root/usr/lib/libquelm-datafile.so.1 " <<<"$(ldd "$root$module")" ||
+      fail "the packed module does not load the packed library"
+    output=$(cd "$work" && PYTHONPATH=$root$modules timeout 60 /usr/bin/python3 -c '
+import quelm
+with quelm.create("module.qdf", 2) as f:
+    f.append([("2026-12-07T06:01", 1.5, 2, 1, 1.75, 100)])
+    f.flush()
+print(quelm.__file__, len(quelm.open("module.qdf")))' 2>&1) || true
+    [ "$output" = "$root$module 1" ] || fail "the packed module does not work: $output"
+  fi
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed; package contents:" >&2
-  for deb in "$programs" "$library" "$dev"; do dpkg-deb -c "$deb" >&2; done
+  for deb in "${debs[@]}"; do dpkg-deb -c "$deb" >&2; done
   exit 1
 fi
 echo "the packages hold what they should"

@@ -47,6 +47,31 @@ std::string csvOf(const std::vector<quelm::Bar> &bars)
     return text;
 }
 
+std::string utf16(std::string_view text, bool little)
+{
+    std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+    const auto put = [&](char32_t unit) {
+        const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        bytes += little ? low : high;
+        bytes += little ? high : low;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        }
+        i += length;
+        if (c >= 0x10000) {
+            put(0xD800 + ((c - 0x10000) >> 10));
+            c = 0xDC00 + ((c - 0x10000) & 0x3FF);
+        }
+        put(c);
+    }
+    return bytes;
+}
+
 std::vector<quelm::Bar> storedBars(const std::filesystem::path &path)
 {
     const quelm::DataFile file = quelm::DataFile::open(path);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // What the tests of the commands share: data files made by the store in a temporary folder of
@@ -32,6 +33,9 @@ std::vector<quelm::Bar> storedBars(const std::filesystem::path &path);
 
 // The first line of the CSV that the commands read and write.
 inline const std::string header = "time,open,high,low,close,volume\n";
+
+// `text` (UTF-8) as UTF-16, little- or big-endian, after its byte order mark.
+std::string utf16(std::string_view text, bool little);
 
 inline bool contains(const std::string &text, const std::string &part)
 {

@@ -10,9 +10,11 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <cerrno>
 #include <csignal>
 #include <exception>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -107,7 +109,18 @@ Child::Child(const std::vector<std::string> &arguments, const Streams &streams,
     for (const std::string &argument : arguments) {
         command += (command.empty() ? L"" : L" ") + quoted(wide(argument));
     }
-    const HANDLE input = openForChild(streams.input, false);
+    HANDLE input = INVALID_HANDLE_VALUE;
+    HANDLE pipeWriter = nullptr;
+    if (streams.piped) {
+        // Only the reading end goes to the child.
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        if (!CreatePipe(&input, &pipeWriter, &inherit, 0)) {
+            throw std::runtime_error("cannot make a pipe, error " + std::to_string(GetLastError()));
+        }
+        SetHandleInformation(pipeWriter, HANDLE_FLAG_INHERIT, 0);
+    } else {
+        input = openForChild(streams.input, false);
+    }
     const HANDLE output = openForChild(m_out, true);
     const HANDLE error = streams.errorToOutput ? output : openForChild(m_err, true);
     STARTUPINFOW startup = {};
@@ -128,11 +141,32 @@ Child::Child(const std::vector<std::string> &arguments, const Streams &streams,
         CloseHandle(error);
     }
     if (!ok) {
+        if (pipeWriter) {
+            CloseHandle(pipeWriter);
+        }
         throw std::runtime_error("cannot start " + arguments[0] + ", error " +
                                  std::to_string(failure));
     }
     CloseHandle(started.hThread);
     m_process = reinterpret_cast<std::intptr_t>(started.hProcess);
+    if (pipeWriter) {
+        feed(reinterpret_cast<std::intptr_t>(pipeWriter), *streams.piped);
+    }
+}
+
+void Child::feed(std::intptr_t pipe, std::string text)
+{
+    m_feeder = std::thread([pipe, text = std::move(text)] {
+        const HANDLE writer = reinterpret_cast<HANDLE>(pipe);
+        DWORD written = 0;
+        for (std::size_t done = 0; done < text.size(); done += written) {
+            if (!WriteFile(writer, text.data() + done, static_cast<DWORD>(text.size() - done),
+                           &written, nullptr)) {
+                break;
+            }
+        }
+        CloseHandle(writer);
+    });
 }
 
 Child::~Child()
@@ -141,6 +175,7 @@ Child::~Child()
         kill();
         wait(std::chrono::seconds(30));
     }
+    joinFeeder();
 }
 
 bool Child::running()
@@ -161,11 +196,13 @@ bool Child::running()
 int Child::wait(std::chrono::milliseconds deadline)
 {
     if (m_process == -1) {
+        joinFeeder();
         return m_status;
     }
     const auto ms = static_cast<DWORD>(std::max<std::int64_t>(deadline.count(), 0));
     if (WaitForSingleObject(processOf(m_process), ms) == WAIT_OBJECT_0) {
         running();
+        joinFeeder();
         return m_status;
     }
     kill();
@@ -173,6 +210,7 @@ int Child::wait(std::chrono::milliseconds deadline)
     CloseHandle(processOf(m_process));
     m_process = -1;
     m_status = -1;
+    joinFeeder();
     return -1;
 }
 
@@ -199,12 +237,20 @@ Child::Child(const std::vector<std::string> &arguments, const Streams &streams,
     const std::string input = streams.input.empty() ? "/dev/null" : streams.input.string();
     const std::string output = m_out.string();
     const std::string error = m_err.string();
+    int pipeEnds[2] = {-1, -1};
+    if (streams.piped && ::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("cannot make a pipe");
+    }
     const pid_t pid = ::fork();
     if (pid < 0) {
+        ::close(pipeEnds[0]);
+        ::close(pipeEnds[1]);
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
-        const int in = streams.inputFd >= 0 ? streams.inputFd : ::open(input.c_str(), O_RDONLY);
+        const int in = streams.piped          ? pipeEnds[0]
+                       : streams.inputFd >= 0 ? streams.inputFd
+                                              : ::open(input.c_str(), O_RDONLY);
         const int out = streams.outputFd != -1
                             ? streams.outputFd
                             : ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -224,6 +270,31 @@ Child::Child(const std::vector<std::string> &arguments, const Streams &streams,
         ::_exit(127);
     }
     m_process = pid;
+    if (streams.piped) {
+        ::close(pipeEnds[0]);
+        feed(pipeEnds[1], *streams.piped);
+    }
+}
+
+void Child::feed(std::intptr_t pipe, std::string text)
+{
+    m_feeder = std::thread([pipe, text = std::move(text)] {
+        // A child that goes before reading it all makes the write fail with EPIPE; the signal
+        // that comes with it stays blocked in this thread, and goes with it.
+        sigset_t sigpipe;
+        sigemptyset(&sigpipe);
+        sigaddset(&sigpipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &sigpipe, nullptr);
+        const int writer = static_cast<int>(pipe);
+        for (std::size_t done = 0; done < text.size();) {
+            const ssize_t written = ::write(writer, text.data() + done, text.size() - done);
+            if (written < 0 && errno != EINTR) {
+                break;
+            }
+            done += written > 0 ? static_cast<std::size_t>(written) : 0;
+        }
+        ::close(writer);
+    });
 }
 
 Child::Child(const std::function<int()> &body)
@@ -268,6 +339,7 @@ Child::~Child()
         ::kill(static_cast<pid_t>(m_process), SIGKILL);
         ::waitpid(static_cast<pid_t>(m_process), nullptr, 0);
     }
+    joinFeeder();
 }
 
 bool Child::running()
@@ -293,10 +365,12 @@ int Child::wait(std::chrono::milliseconds deadline)
             ::waitpid(static_cast<pid_t>(m_process), nullptr, 0);
             m_process = -1;
             m_status = -1;
+            joinFeeder();
             return -1;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    joinFeeder();
     return m_status;
 }
 
@@ -341,6 +415,28 @@ std::string Child::readUntil(char stop, std::chrono::milliseconds deadline)
     }
 }
 
+void Child::joinFeeder()
+{
+    if (m_feeder.joinable()) {
+        m_feeder.join();
+    }
+}
+
+namespace {
+
+Result runToTheEnd(const std::vector<std::string> &arguments, const Child::Streams &streams,
+                   const TempFolder &scratch, std::chrono::milliseconds deadline)
+{
+    Child child(arguments, streams, scratch.path());
+    Result result;
+    result.status = child.wait(deadline);
+    result.out = child.out();
+    result.err = child.err();
+    return result;
+}
+
+} // namespace
+
 Result run(const std::vector<std::string> &arguments, const std::string &input,
            std::chrono::milliseconds deadline)
 {
@@ -348,12 +444,16 @@ Result run(const std::vector<std::string> &arguments, const std::string &input,
     Child::Streams streams;
     streams.input = scratch.path() / "input";
     write(streams.input, input);
-    Child child(arguments, streams, scratch.path());
-    Result result;
-    result.status = child.wait(deadline);
-    result.out = child.out();
-    result.err = child.err();
-    return result;
+    return runToTheEnd(arguments, streams, scratch, deadline);
+}
+
+Result runThroughPipe(const std::vector<std::string> &arguments, const std::string &input,
+                      std::chrono::milliseconds deadline)
+{
+    TempFolder scratch;
+    Child::Streams streams;
+    streams.piped = input;
+    return runToTheEnd(arguments, streams, scratch, deadline);
 }
 
 } // namespace testsupport

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Programs run as child processes by the tests, on POSIX and on Windows alike: standard input
@@ -20,7 +21,9 @@ class Child
 public:
     struct Streams
     {
-        std::filesystem::path input;                 // the null device when empty
+        std::filesystem::path input; // the null device when empty
+        // Written to the child through a pipe, whose writing end then closes, instead of `input`.
+        std::optional<std::string> piped;
         std::optional<std::filesystem::path> output; // a file of the scratch folder otherwise
         bool errorToOutput = false;                  // both into the output, in their order
 #ifndef _WIN32
@@ -67,8 +70,15 @@ public:
                           std::chrono::milliseconds deadline = std::chrono::seconds(30));
 
 private:
+    // Writes `text` into the writing end of the child's input pipe, in a thread of its own so
+    // that every wait keeps its deadline, and closes it.
+    void feed(std::intptr_t pipe, std::string text);
+    // Once the child has ended, the thread that fed it.
+    void joinFeeder();
+
     std::optional<TempFolder> m_scratch; // a forked copy's own, for its output
-    std::intptr_t m_process = -1;        // a pid, or a Windows process HANDLE
+    std::thread m_feeder;
+    std::intptr_t m_process = -1; // a pid, or a Windows process HANDLE
     int m_status = -1;
     std::size_t m_read = 0;
     std::filesystem::path m_out;
@@ -85,5 +95,8 @@ struct Result
 // Runs a program to its end (or the deadline) with `input` on standard input.
 Result run(const std::vector<std::string> &arguments, const std::string &input = {},
            std::chrono::milliseconds deadline = std::chrono::seconds(60));
+// The same with `input` through a pipe, which ends when its writer has written it all.
+Result runThroughPipe(const std::vector<std::string> &arguments, const std::string &input,
+                      std::chrono::milliseconds deadline = std::chrono::seconds(60));
 
 } // namespace testsupport

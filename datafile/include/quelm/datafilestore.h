@@ -65,8 +65,6 @@ private:
     void dropEmptyRunFolder();
     int removeRunFolder(FileHandle &directory, const std::filesystem::path &folder);
     std::int64_t makeFile(std::int32_t fileNumber, std::uint64_t capacity);
-    int createTemporary(std::int32_t fileNumber, std::filesystem::path &name,
-                        FileSystemCalls::Handle &file);
     void markClosed(std::int32_t fileNumber, std::int64_t createdMs);
     [[noreturn]] void throwCreateError(std::int32_t fileNumber, const std::filesystem::path &where,
                                        int error, std::uint64_t size);

@@ -71,6 +71,27 @@ public:
     virtual int createNew(Handle directory, const std::filesystem::path &name, Handle &file) = 0;
     // Opens an existing file.
     virtual int openExisting(const std::filesystem::path &path, bool writable, Handle &file) = 0;
+
+    // What a file is.
+    enum class FileKind
+    {
+        Regular,
+        Folder,
+        NamedPipe,
+        Device,
+        Socket,
+        Other
+    };
+    // Opens the existing file at `path` to read it without ever waiting (a named pipe without a
+    // writer included) and says in `kind` what it opened; a file of any kind is opened, for the
+    // caller to look at and close. When what stands there is why it cannot be opened (a socket;
+    // on Windows, a folder), the error comes with `kind` saying what it is; after any other
+    // failure `kind` is Regular.
+    virtual int openToRead(const std::filesystem::path &path, Handle &file, FileKind &kind) = 0;
+    // Whether `first` and `second` name the same file, links followed; false when either names
+    // nothing.
+    virtual int sameFile(const std::filesystem::path &first, const std::filesystem::path &second,
+                         bool &same) = 0;
     // Opens the existing file `name` in `directory` for reading and writing; ELOOP when a
     // symbolic link stands there.
     virtual int openInDirectory(Handle directory, const std::filesystem::path &name,

@@ -42,6 +42,15 @@ public:
     {
         return m_target.openExisting(path, writable, file);
     }
+    int openToRead(const std::filesystem::path &path, Handle &file, FileKind &kind) override
+    {
+        return m_target.openToRead(path, file, kind);
+    }
+    int sameFile(const std::filesystem::path &first, const std::filesystem::path &second,
+                 bool &same) override
+    {
+        return m_target.sameFile(first, second, same);
+    }
     int openInDirectory(Handle directory, const std::filesystem::path &name, Handle &file) override
     {
         return m_target.openInDirectory(directory, name, file);

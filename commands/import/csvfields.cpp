@@ -13,12 +13,23 @@ bool isBlank(char c, char delimiter)
 
 } // namespace
 
-void split(std::string_view record, char delimiter, std::vector<std::string_view> &fields,
-           std::string &scratch)
+std::string_view trimmed(const char *start, const char *end, char delimiter)
+{
+    while (start != end && isBlank(*start, delimiter)) {
+        ++start;
+    }
+    while (end != start && isBlank(end[-1], delimiter)) {
+        --end;
+    }
+    return {start, static_cast<std::size_t>(end - start)};
+}
+
+int splitQuoted(std::string_view record, char delimiter, std::vector<std::string_view> &fields,
+                std::string &scratch)
 {
     fields.clear();
     scratch.clear();
-    scratch.reserve(record.size());
+    int broken = -1;
     std::size_t at = 0;
     for (;;) {
         while (at < record.size() && isBlank(record[at], delimiter)) {
@@ -36,9 +47,12 @@ void split(std::string_view record, char delimiter, std::vector<std::string_view
             }
             if (close == std::string_view::npos) {
                 close = record.size();
+                broken = broken < 0 ? static_cast<int>(fields.size()) : broken;
             }
             std::string_view field = record.substr(at, close - at);
             if (doubled) {
+                // Reserved once for the whole record, so that earlier fields' views stay valid.
+                scratch.reserve(record.size());
                 const std::size_t start = scratch.size();
                 for (std::size_t i = 0; i < field.size(); ++i) {
                     scratch += field[i];
@@ -47,7 +61,14 @@ void split(std::string_view record, char delimiter, std::vector<std::string_view
                 field = std::string_view(scratch).substr(start);
             }
             fields.push_back(field);
-            end = record.find(delimiter, std::min(close + 1, record.size()));
+            end = std::min(close + 1, record.size());
+            while (end < record.size() && isBlank(record[end], delimiter)) {
+                ++end;
+            }
+            if (end < record.size() && record[end] != delimiter && broken < 0) {
+                broken = static_cast<int>(fields.size()) - 1;
+            }
+            end = record.find(delimiter, end);
         } else {
             end = record.find(delimiter, at);
             std::size_t last = end == std::string_view::npos ? record.size() : end;
@@ -57,10 +78,46 @@ void split(std::string_view record, char delimiter, std::vector<std::string_view
             fields.push_back(record.substr(at, last - at));
         }
         if (end == std::string_view::npos) {
-            return;
+            return broken;
         }
         at = end + 1;
     }
+}
+
+void splitPlain(std::string_view record, char delimiter, std::vector<std::string_view> &fields)
+{
+    fields.clear();
+    const char *start = record.data();
+    const char *const end = start + record.size();
+    for (;;) {
+        const auto *at = static_cast<const char *>(
+            std::memchr(start, delimiter, static_cast<std::size_t>(end - start)));
+        if (!at) {
+            fields.push_back(trimmed(start, end, delimiter));
+            return;
+        }
+        fields.push_back(trimmed(start, at, delimiter));
+        start = at + 1;
+    }
+}
+
+int split(std::string_view record, char delimiter, std::vector<std::string_view> &fields,
+          std::string &scratch)
+{
+    // Most records hold no quote: one pass over them finds their fields.
+    fields.clear();
+    const char *const end = record.data() + record.size();
+    const char *start = record.data();
+    for (const char *at = start; at != end; ++at) {
+        if (*at == delimiter) {
+            fields.push_back(trimmed(start, at, delimiter));
+            start = at + 1;
+        } else if (*at == '"') {
+            return splitQuoted(record, delimiter, fields, scratch);
+        }
+    }
+    fields.push_back(trimmed(start, end, delimiter));
+    return -1;
 }
 
 bool endsInQuotes(std::string_view record)
@@ -99,7 +156,8 @@ std::optional<char> detectDelimiter(const std::vector<std::string> &records)
 
 std::string delimiterName(char delimiter)
 {
-    return delimiter == '\t' ? "tab" : "'" + std::string(1, delimiter) + "'";
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "'" + std::string.
+    return delimiter == '\t' ? "tab" : std::string(1, '\'').append(1, delimiter).append(1, '\'');
 }
 
 } // namespace quelm::csv

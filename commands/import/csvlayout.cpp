@@ -2,12 +2,15 @@
 
 #include "commanderror.h"
 #include "csvfields.h"
+#include "numbertext.h"
+#include "textescape.h"
 
 #include <algorithm>
 #include <string_view>
 
 namespace quelm::csv {
 
+using inspect::quotedText;
 using tools::InputError;
 using tools::UsageError;
 
@@ -16,30 +19,58 @@ namespace {
 constexpr const char *fieldNames[] = {"time", "date",  "open",   "high",
                                       "low",  "close", "volume", "-"};
 
-struct Alias
+// Whether a name holds its field whatever else the header names, or only when no other column
+// holds it: a price or a last trade is the close only when there is no close.
+enum class Claim
 {
-    std::string_view name;
-    Field field;
+    Sure,
+    Fallback
 };
-// Header names as normalName gives them.
-constexpr Alias aliases[] = {{"time", Field::Time},     {"date", Field::Date},
-                             {"datetime", Field::Time}, {"timestamp", Field::Time},
-                             {"gmt time", Field::Time}, {"open time", Field::Time},
-                             {"opentime", Field::Time}, {"unix", Field::Time},
-                             {"t", Field::Time},        {"window start", Field::Time},
-                             {"open", Field::Open},     {"o", Field::Open},
-                             {"high", Field::High},     {"h", Field::High},
-                             {"low", Field::Low},       {"l", Field::Low},
-                             {"close", Field::Close},   {"c", Field::Close},
-                             {"last", Field::Close},    {"volume", Field::Volume},
-                             {"vol", Field::Volume},    {"v", Field::Volume}};
+
+// The names of each field as normalName gives them, separated by |: in English, and as German,
+// French, Spanish and Italian brokers write them. A time column holds the start of its bar.
+struct Aliases
+{
+    Field field;
+    Claim claim;
+    std::string_view names;
+};
+constexpr Aliases aliases[] = {
+    {Field::Time, Claim::Sure,
+     "time|datetime|date time|timestamp|time stamp|ts event|gmt time|open time|opentime|"
+     "start time|window start|unix|t|zeit|uhrzeit|heure|hora|ora"},
+    {Field::Date, Claim::Sure, "date|datum|fecha|data"},
+    {Field::Open, Claim::Sure, "open|o|eroffnung|eroeffnung|erster|ouverture|apertura"},
+    {Field::High, Claim::Sure,
+     "high|h|max|hoch|tageshoch|hochst|hochstkurs|haut|plus haut|+haut|+ haut|maximo|alto|"
+     "massimo"},
+    {Field::Low, Claim::Sure,
+     "low|l|min|tief|tagestief|tiefst|tiefstkurs|bas|plus bas|+bas|+ bas|minimo|bajo"},
+    {Field::Close, Claim::Sure, "close|c|schluss|schlusskurs|cloture|cierre|chiusura"},
+    {Field::Close, Claim::Fallback, "price|last|letzter|kurs|dernier|cours|ultimo|precio|prezzo"},
+    {Field::Volume, Claim::Sure, "volume|vol|v|volumen|stuck|stucke|volumi"},
+};
+// The names of a time column that, beside a date column, holds the time of day.
+constexpr std::string_view clockNames[] = {"time", "zeit", "uhrzeit", "heure", "hora", "ora"};
 
 std::size_t index(Field field)
 {
     return static_cast<std::size_t>(field);
 }
 
-// A header name without blanks, quotes, < >, a byte order mark, in lower case, _ as a blank.
+// The letter of the Latin-1 range U+00C0 to U+00FF without its accent, in lower case.
+std::string_view plainLetter(unsigned char code)
+{
+    static constexpr std::string_view letters[64] = {
+        "a", "a", "a", "a", "a", "a", "ae", "c", "e", "e", "e", "e", "i", "i", "i",  "i",
+        "d", "n", "o", "o", "o", "o", "o",  "x", "o", "u", "u", "u", "u", "y", "th", "ss",
+        "a", "a", "a", "a", "a", "a", "ae", "c", "e", "e", "e", "e", "i", "i", "i",  "i",
+        "d", "n", "o", "o", "o", "o", "o",  "/", "o", "u", "u", "u", "u", "y", "th", "y"};
+    return letters[code - 0xC0];
+}
+
+// A header name without blanks, quotes, < >, a trailing point or a byte order mark around it, in
+// lower case, with _ as a blank and accented letters (in UTF-8 or Latin-1) without their accents.
 std::string normalName(std::string_view name)
 {
     constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
@@ -53,27 +84,47 @@ std::string normalName(std::string_view name)
             name.remove_prefix(1);
             trimmed = true;
         }
-        if (!name.empty() && std::string_view(" \t\">").find(name.back()) != name.npos) {
+        if (!name.empty() && std::string_view(" \t\">.").find(name.back()) != name.npos) {
             name.remove_suffix(1);
             trimmed = true;
         }
     }
-    std::string normal(name);
-    for (char &c : normal) {
-        c = c == '_' ? ' ' : (c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c);
+    std::string normal;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+        if (c == 0xC3 && next >= 0x80 && next <= 0xBF) {
+            normal += plainLetter(static_cast<unsigned char>(next + 0x40));
+            ++i;
+        } else if (c >= 0xC0) {
+            normal += plainLetter(c);
+        } else {
+            normal +=
+                c == '_' ? ' ' : (c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : name[i]);
+        }
     }
     return normal;
 }
 
-std::optional<Field> aliasOf(std::string_view name)
+const Aliases *aliasOf(std::string_view name)
 {
     const std::string normal = normalName(name);
-    for (const Alias &alias : aliases) {
-        if (alias.name == normal) {
-            return alias.field;
+    for (const Aliases &alias : aliases) {
+        for (std::size_t at = 0; at < alias.names.size();) {
+            const std::size_t end = std::min(alias.names.find('|', at), alias.names.size());
+            if (alias.names.substr(at, end - at) == normal) {
+                return &alias;
+            }
+            at = end + 1;
         }
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+bool isClockName(std::string_view name)
+{
+    return std::find(std::begin(clockNames), std::end(clockNames), normalName(name)) !=
+           std::end(clockNames);
 }
 
 bool looksLikeHeader(const std::vector<std::string_view> &fields)
@@ -83,7 +134,7 @@ bool looksLikeHeader(const std::vector<std::string_view> &fields)
         !first.empty() && ((first.front() | 0x20) >= 'a' && (first.front() | 0x20) <= 'z');
     return word || first.starts_with('<') ||
            std::any_of(fields.begin(), fields.end(),
-                       [](std::string_view field) { return aliasOf(field).has_value(); });
+                       [](std::string_view field) { return aliasOf(field) != nullptr; });
 }
 
 std::string joined(const std::vector<std::string> &names)
@@ -99,10 +150,15 @@ std::string joined(const std::vector<std::string> &names)
 void columnsByName(Layout &layout, const Settings &settings)
 {
     std::array<std::vector<int>, fieldKinds> claims;
+    std::vector<int> fallbackCloses;
     for (std::size_t i = 0; i < layout.names.size(); ++i) {
-        if (const auto field = aliasOf(layout.names[i])) {
-            claims[index(*field)].push_back(static_cast<int>(i));
+        if (const Aliases *alias = aliasOf(layout.names[i])) {
+            (alias->claim == Claim::Sure ? claims[index(alias->field)] : fallbackCloses)
+                .push_back(static_cast<int>(i));
         }
+    }
+    if (claims[index(Field::Close)].empty()) {
+        claims[index(Field::Close)] = fallbackCloses;
     }
     for (const auto &[field, name] : settings.maps) {
         const auto named =
@@ -138,7 +194,7 @@ void columnsByName(Layout &layout, const Settings &settings)
     const bool mapped = std::any_of(settings.maps.begin(), settings.maps.end(),
                                     [](const auto &map) { return map.first == Field::Time; });
     if (time >= 0 && date >= 0 && !mapped &&
-        normalName(layout.names[static_cast<std::size_t>(time)]) != "time") {
+        !isClockName(layout.names[static_cast<std::size_t>(time)])) {
         throw InputError("columns " + layout.columnText(date) + " and " + layout.columnText(time) +
                          " both hold the time; --map time=NAME picks one");
     }
@@ -199,6 +255,71 @@ void placeColumns(Layout &layout, const std::vector<Record> &records, std::size_
                 (layout.header ? "; the header names " + joined(layout.names) : std::string()) +
                 "; --map " + name + "=NAME or --columns says which column does");
         }
+    }
+}
+
+// One number of the first records that speaks for a decimal mark.
+struct Sighting
+{
+    std::uint64_t line = 0;
+    int column = 0;
+    std::string text;
+};
+
+std::string sightingText(const Layout &layout, const Sighting &sighting)
+{
+    return "line " + std::to_string(sighting.line) + ", column " +
+           layout.columnText(sighting.column) + ": " + quotedText(sighting.text);
+}
+
+// The decimal mark that the numbers of the first records settle: a number read only one way
+// settles it; a file delimited by commas whose numbers hold none has the point; numbers that
+// read both ways and nothing to settle them are refused.
+void settleDecimal(Layout &layout, const std::vector<Record> &records, std::size_t first)
+{
+    std::optional<Sighting> point, comma, either;
+    bool anyComma = false;
+    std::vector<std::string_view> fields;
+    std::string scratch;
+    for (std::size_t i = first; i < records.size(); ++i) {
+        split(records[i].text, layout.delimiter, fields, scratch);
+        for (const Field field :
+             {Field::Open, Field::High, Field::Low, Field::Close, Field::Volume}) {
+            const int at = layout.at(field);
+            if (at < 0 || static_cast<std::size_t>(at) >= fields.size()) {
+                continue;
+            }
+            const std::string_view text = fields[static_cast<std::size_t>(at)];
+            anyComma = anyComma || text.find(',') != std::string_view::npos;
+            const numbertext::Mark mark = numbertext::decimalMark(text, field == Field::Volume);
+            std::optional<Sighting> &seen = mark == numbertext::Mark::Point   ? point
+                                            : mark == numbertext::Mark::Comma ? comma
+                                                                              : either;
+            if (mark != numbertext::Mark::None && !seen) {
+                seen = Sighting{records[i].line, at, std::string(text)};
+            }
+        }
+    }
+    if (point && comma) {
+        throw InputError("the numbers use both marks as the decimal mark: '.' in " +
+                         sightingText(layout, *point) + ", and ',' in " +
+                         sightingText(layout, *comma) + "; --decimal . or --decimal , settles it");
+    }
+    if (point || comma || (layout.delimiter == ',' && !anyComma)) {
+        layout.decimal = comma ? ',' : '.';
+        layout.decimalHow = Layout::Settled::Detected;
+        return;
+    }
+    if (either) {
+        std::string grouped = either->text, decimal = either->text;
+        const char mark = either->text.find(',') != std::string::npos ? ',' : '.';
+        std::erase(grouped, mark);
+        std::replace(decimal.begin(), decimal.end(), mark, '.');
+        throw InputError(sightingText(layout, *either) + " reads as " + grouped + " ('" + mark +
+                         "' grouping thousands) or as " + decimal + " ('" + mark +
+                         "' the decimal mark), and no number of the first lines settles which; "
+                         "--decimal " +
+                         (mark == ',' ? "." : ",") + " or --decimal " + mark + " settles it");
     }
 }
 
@@ -290,20 +411,9 @@ Layout decideLayout(const std::vector<Record> &records, const Settings &settings
 
     if (settings.decimal) {
         layout.decimal = *settings.decimal;
-    } else if (layout.delimiter != ',') {
-        bool comma = false, point = false;
-        for (std::size_t i = first; i < records.size(); ++i) {
-            fieldsOf(i);
-            for (const Field field :
-                 {Field::Open, Field::High, Field::Low, Field::Close, Field::Volume}) {
-                const auto column = static_cast<std::size_t>(layout.at(field));
-                if (layout.at(field) >= 0 && column < fields.size()) {
-                    comma = comma || fields[column].find(',') != std::string_view::npos;
-                    point = point || fields[column].find('.') != std::string_view::npos;
-                }
-            }
-        }
-        layout.decimal = comma && !point ? ',' : '.';
+        layout.decimalHow = Layout::Settled::Given;
+    } else {
+        settleDecimal(layout, records, first);
     }
     return layout;
 }

@@ -54,6 +54,15 @@ struct Layout
 {
     char delimiter = ',';
     char decimal = '.';
+    // How the decimal mark was found: given, settled by the numbers of the first records, or
+    // assumed where none of them showed a mark (a later number that reads both ways is refused).
+    enum class Settled
+    {
+        Given,
+        Detected,
+        Assumed
+    };
+    Settled decimalHow = Settled::Assumed;
     std::optional<Record> banner;
     std::optional<Record> header;
     std::vector<std::string> names; // of the header's columns

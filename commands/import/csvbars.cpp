@@ -3,10 +3,15 @@
 #include "bartext.h"
 #include "commanderror.h"
 #include "csvfields.h"
+#include "numbertext.h"
+#include "textescape.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
+#include <fast_float/fast_float.h>
+#include <new>
 
 namespace quelm {
 
@@ -17,13 +22,14 @@ using timetext::Shape;
 
 namespace {
 
-constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 // The records the layout is read from, at most.
 constexpr std::size_t sampleRecords = 50;
 constexpr std::size_t sampleBytes = 1 << 18;
 constexpr std::int64_t msPerDay = 86'400'000;
 // 1971-01-01T00:00:00Z: epoch numbers read by their digits stand for times after it.
 constexpr std::int64_t earliestEpoch = 365 * msPerDay;
+// Room made at once for at most this many bars; a larger input grows its room as it goes.
+constexpr std::uint64_t reservedBarsAtMost = std::uint64_t{1} << 25;
 
 bool isBlank(std::string_view text)
 {
@@ -32,7 +38,7 @@ bool isBlank(std::string_view text)
 
 std::string quoted(std::string_view text)
 {
-    return "\"" + std::string(text) + "\"";
+    return inspect::quotedText(text);
 }
 
 std::string dateText(std::int64_t ms)
@@ -64,29 +70,51 @@ CsvBarReader::CsvBarReader(csv::Settings settings, std::optional<std::int64_t> a
 {
 }
 
-void CsvBarReader::feed(std::string_view text)
+void CsvBarReader::feed(std::string_view bytes)
 {
-    while (!text.empty()) {
-        const void *found = std::memchr(text.data(), '\n', text.size());
-        if (!found) {
-            m_partial.append(text);
+    takeText(m_input.decode(bytes));
+}
+
+void CsvBarReader::takeText(std::string_view text)
+{
+    if (text.empty()) {
+        return;
+    }
+    // The lines of text that holds no quote at all need no look for quotes of their own.
+    const bool quoteFree = !std::memchr(text.data(), '"', text.size());
+    if (!m_partial.empty()) {
+        // The line that the text before left unfinished.
+        const std::size_t length = std::min(text.find('\n'), text.size());
+        m_partial.append(text.substr(0, length));
+        if (length == text.size()) {
             return;
         }
-        const auto length =
-            static_cast<std::size_t>(static_cast<const char *>(found) - text.data());
-        if (m_partial.empty()) {
-            takeLine(text.substr(0, length));
-        } else {
-            m_partial.append(text.substr(0, length));
-            takeLine(m_partial);
-            m_partial.clear();
-        }
+        m_quoteFree = false;
+        takeLine(m_partial);
+        m_partial.clear();
         text.remove_prefix(length + 1);
+    }
+    m_quoteFree = quoteFree;
+    const std::size_t end = text.rfind('\n') + 1;
+    takeLines(text.substr(0, end));
+    m_partial.append(text.substr(end));
+}
+
+void CsvBarReader::takeLines(std::string_view lines)
+{
+    while (!lines.empty()) {
+        const auto length = static_cast<std::size_t>(
+            static_cast<const char *>(std::memchr(lines.data(), '\n', lines.size())) -
+            lines.data());
+        takeLine(lines.substr(0, length));
+        lines.remove_prefix(length + 1);
     }
 }
 
 void CsvBarReader::finish()
 {
+    takeText(m_input.finish());
+    m_quoteFree = false;
     if (!m_partial.empty()) {
         takeLine(m_partial);
         m_partial.clear();
@@ -153,9 +181,6 @@ void CsvBarReader::takeLine(std::string_view line)
     if (!line.empty() && line.back() == '\r') {
         line.remove_suffix(1);
     }
-    if (m_physicalLine == 1 && line.starts_with(byteOrderMark)) {
-        line.remove_prefix(byteOrderMark.size());
-    }
     if (m_physicalLine <= m_settings.skip) {
         return;
     }
@@ -166,26 +191,27 @@ void CsvBarReader::takeLine(std::string_view line)
             m_inQuotes = false;
             takeRecord(m_quoted, m_quotedLine);
         }
-    } else if (csv::endsInQuotes(line)) {
+    } else if (!m_quoteFree && csv::endsInQuotes(line)) {
         m_inQuotes = true;
         m_quoted.assign(line);
         m_quotedLine = m_physicalLine;
     } else {
-        takeRecord(line, m_physicalLine);
+        takeRecord(line, m_physicalLine, m_quoteFree);
     }
 }
 
-void CsvBarReader::takeRecord(std::string_view record, std::uint64_t line)
+void CsvBarReader::takeRecord(std::string_view record, std::uint64_t line, bool plain)
 {
     if (isBlank(record)) {
         return;
     }
     if (m_layout) {
-        readRecord(record, line);
+        readRecord(record, line, plain);
         return;
     }
     m_sample.push_back({std::string(record), line});
     m_sampleBytes += record.size();
+    m_shortestRecord = std::min(m_shortestRecord, record.size() + 1);
     if (m_sample.size() == sampleRecords || m_sampleBytes >= sampleBytes) {
         decide();
     }
@@ -194,6 +220,8 @@ void CsvBarReader::takeRecord(std::string_view record, std::uint64_t line)
 void CsvBarReader::decide()
 {
     m_layout = csv::decideLayout(m_sample, m_settings);
+    m_quick.emplace(*m_layout);
+    reserveBars();
     for (const csv::Record &record : m_sample) {
         if ((!m_layout->banner || m_layout->banner->line != record.line) &&
             (!m_layout->header || m_layout->header->line != record.line)) {
@@ -204,11 +232,68 @@ void CsvBarReader::decide()
     m_sample.shrink_to_fit();
 }
 
-void CsvBarReader::readRecord(std::string_view record, std::uint64_t line)
+void CsvBarReader::reserveBars()
+{
+    if (m_expectedBytes == 0 || m_shortestRecord == SIZE_MAX) {
+        return;
+    }
+    // No more bars than lines as short as the shortest of the first records. Room that is
+    // never filled costs address space alone.
+    const std::uint64_t most =
+        std::min({m_expectedBytes / m_shortestRecord + 1, m_room, reservedBarsAtMost});
+    try {
+        m_bars.reserve(static_cast<std::size_t>(most));
+    } catch (const std::bad_alloc &) {
+        // It grows as it goes instead.
+    }
+}
+
+bool CsvBarReader::isHoliday() const
+{
+    // Most lines have an open that is a number.
+    const std::string_view open = textOf(Field::Open);
+    if (!open.empty() && (open[0] | 0x20) != 'n') {
+        return false;
+    }
+    for (const Field price : {Field::Open, Field::High, Field::Low, Field::Close}) {
+        if (!numbertext::isMissing(textOf(price))) {
+            return false;
+        }
+    }
+    if (m_layout->at(Field::Volume) < 0) {
+        return true;
+    }
+    const std::string_view volume = textOf(Field::Volume);
+    return numbertext::isMissing(volume) ||
+           volume.find_first_not_of("0.,") == std::string_view::npos;
+}
+
+void CsvBarReader::readRecord(std::string_view record, std::uint64_t line, bool plain)
 {
     m_line = line;
-    csv::split(record, m_layout->delimiter, m_fields, m_scratch);
+    int broken = -1;
+    if (plain) {
+        csv::splitPlain(record, m_layout->delimiter, m_fields);
+    } else {
+        broken = csv::split(record, m_layout->delimiter, m_fields, m_scratch);
+    }
+    Bar bar;
+    bool zoned = false;
+    if (broken < 0 && m_shape == Shape::Iso && m_quick->read(m_fields, bar, zoned)) {
+        store(bar, zoned, line);
+        return;
+    }
     const std::size_t expected = m_layout->fields;
+    if (broken >= 0) {
+        const bool open = std::count(record.begin(), record.end(), '"') % 2 != 0;
+        addProblem(line, broken + 1,
+                   open ? "its quote never closes: the input ends inside it"
+                        : "text follows the closing quote of " +
+                              quoted(m_fields[static_cast<std::size_t>(broken)]) +
+                              " before the next delimiter; a quoted field ends at its closing "
+                              "quote");
+        return;
+    }
     if (m_fields.size() < expected) {
         addProblem(line, static_cast<int>(m_fields.size()) + 1,
                    "missing; a line holds " + std::to_string(expected) + " fields" +
@@ -221,9 +306,14 @@ void CsvBarReader::readRecord(std::string_view record, std::uint64_t line)
                        (m_layout->header ? ", as the header names" : "") + "; this one has more");
         return;
     }
-
-    Bar bar;
-    bool zoned = false, pending = false;
+    bool pending = false;
+    if (isHoliday()) {
+        // Skipped, once its time reads: a line of no time at all is no holiday.
+        if (readTime(bar.timeMs, zoned, pending) && m_holidays++ == 0) {
+            m_firstHoliday = line;
+        }
+        return;
+    }
     if (!readTime(bar.timeMs, zoned, pending)) {
         return;
     }
@@ -254,6 +344,21 @@ void CsvBarReader::readRecord(std::string_view record, std::uint64_t line)
         addProblem(line, column(Field::Volume), numberText(bar.volume) + " is negative");
         return;
     }
+    keep(bar, line);
+}
+
+void CsvBarReader::store(const Bar &bar, bool zoned, std::uint64_t line)
+{
+    std::int64_t ms = bar.timeMs;
+    if ((zoned || toUtc(ms, line)) && place(ms, line)) {
+        Bar stored = bar;
+        stored.timeMs = ms;
+        keep(stored, line);
+    }
+}
+
+void CsvBarReader::keep(const Bar &bar, std::uint64_t line)
+{
     // Bars past the room are one problem, told at the first of them.
     if (m_goodBars++ == m_room) {
         addProblem(line, 0,
@@ -261,81 +366,106 @@ void CsvBarReader::readRecord(std::string_view record, std::uint64_t line)
                        (m_room == 1 ? " more bar" : " more bars") + ", and this is one more");
     }
     if (m_badLines == 0) {
-        const std::size_t index = m_bars.size();
-        if (m_jumps.empty() || lineOf(index) != line) {
-            m_jumps.emplace_back(index, line);
+        if (line != m_nextLine) {
+            m_jumps.emplace_back(m_bars.size(), line);
         }
+        m_nextLine = line + 1;
         m_bars.push_back(bar);
     }
+}
+
+bool CsvBarReader::readDateAndClock(timetext::Reading &reading)
+{
+    try {
+        reading = timetext::readTime(textOf(Field::Date));
+    } catch (const tools::InputError &error) {
+        addProblem(m_line, column(Field::Date), error.what());
+        return false;
+    }
+    try {
+        const std::int64_t clock = timetext::readClock(textOf(Field::Time));
+        reading.ms += clock;
+        if (reading.dayFirstMs) {
+            *reading.dayFirstMs += clock;
+        }
+    } catch (const tools::InputError &error) {
+        addProblem(m_line, column(Field::Time), error.what());
+        return false;
+    }
+    return true;
+}
+
+bool CsvBarReader::readEpoch(std::string_view text, timetext::Reading &reading)
+{
+    const int timeColumn = column(Field::Time);
+    const std::uint64_t line = m_line;
+    reading.shape = Shape::Epoch;
+    reading.zoned = true;
+    if (m_settings.epochUnit) {
+        reading.ms = timetext::epochMs(text, *m_settings.epochUnit);
+        return true;
+    }
+    const auto unit = timetext::unitOfDigits(text);
+    const std::string digits = std::to_string(timetext::integerDigits(text));
+    if (!unit) {
+        addProblem(line, timeColumn,
+                   quoted(text) + " is an epoch number of " + digits +
+                       " digits; its unit is read from 10 digits (s), 13 (ms), 16 "
+                       "(us) or 19 (ns); --epoch-unit s|ms|us|ns gives it");
+        return false;
+    }
+    if (m_unit && *unit != *m_unit) {
+        addProblem(line, timeColumn,
+                   quoted(text) + " has " + digits + " digits, epoch " + unitName(*unit) +
+                       ", but " + lineText(m_unitLine) + " has epoch " + unitName(*m_unit) +
+                       "; a column holds one unit; --epoch-unit s|ms|us|ns gives it");
+        return false;
+    }
+    reading.ms = timetext::epochMs(text, *unit);
+    if (reading.ms < earliestEpoch || reading.ms > m_latest) {
+        addProblem(line, timeColumn,
+                   quoted(text) + " read as epoch " + unitName(*unit) + " (" + digits +
+                       " digits) is " + timeText(reading.ms) +
+                       ", not between 1971 and a year from now; --epoch-unit "
+                       "s|ms|us|ns gives the unit");
+        return false;
+    }
+    if (!m_unit) {
+        m_unit = unit;
+        m_unitLine = line;
+    }
+    return true;
 }
 
 bool CsvBarReader::readTime(std::int64_t &ms, bool &zoned, bool &pending)
 {
     const int timeColumn = column(Field::Time);
-    const std::string_view text = m_fields[static_cast<std::size_t>(timeColumn - 1)];
+    const std::string_view text = textOf(Field::Time);
     const int dateColumn = column(Field::Date);
     const std::uint64_t line = m_line;
     timetext::Reading reading;
     try {
         if (m_settings.timeFormat) {
             const std::string whole =
-                dateColumn > 0 ? std::string(m_fields[static_cast<std::size_t>(dateColumn - 1)]) +
-                                     " " + std::string(text)
+                dateColumn > 0 ? std::string(textOf(Field::Date)) + " " + std::string(text)
                                : std::string(text);
             reading = timetext::readTime(whole, *m_settings.timeFormat);
         } else if (dateColumn > 0) {
-            reading = timetext::readTime(m_fields[static_cast<std::size_t>(dateColumn - 1)]);
-            const std::int64_t clock = timetext::readClock(text);
-            reading.ms += clock;
-            if (reading.dayFirstMs) {
-                *reading.dayFirstMs += clock;
+            if (!readDateAndClock(reading)) {
+                return false;
             }
         } else if (timetext::isEpochNumber(text) &&
                    (m_settings.epochUnit || (text.find('.') != std::string_view::npos ||
                                              (timetext::integerDigits(text) != 8 &&
                                               timetext::integerDigits(text) != 14)))) {
-            reading.shape = Shape::Epoch;
-            reading.zoned = true;
-            if (m_settings.epochUnit) {
-                reading.ms = timetext::epochMs(text, *m_settings.epochUnit);
-            } else {
-                const auto unit = timetext::unitOfDigits(text);
-                const std::string digits = std::to_string(timetext::integerDigits(text));
-                if (!unit) {
-                    addProblem(line, timeColumn,
-                               quoted(text) + " is an epoch number of " + digits +
-                                   " digits; its unit is read from 10 digits (s), 13 (ms), 16 "
-                                   "(us) or 19 (ns); --epoch-unit s|ms|us|ns gives it");
-                    return false;
-                }
-                if (m_unit && *unit != *m_unit) {
-                    addProblem(line, timeColumn,
-                               quoted(text) + " has " + digits + " digits, epoch " +
-                                   unitName(*unit) + ", but " + lineText(m_unitLine) +
-                                   " has epoch " + unitName(*m_unit) +
-                                   "; a column holds one unit; --epoch-unit s|ms|us|ns gives it");
-                    return false;
-                }
-                reading.ms = timetext::epochMs(text, *unit);
-                if (reading.ms < earliestEpoch || reading.ms > m_latest) {
-                    addProblem(line, timeColumn,
-                               quoted(text) + " read as epoch " + unitName(*unit) + " (" + digits +
-                                   " digits) is " + timeText(reading.ms) +
-                                   ", not between 1971 and a year from now; --epoch-unit "
-                                   "s|ms|us|ns gives the unit");
-                    return false;
-                }
-                if (!m_unit) {
-                    m_unit = unit;
-                    m_unitLine = line;
-                }
+            if (!readEpoch(text, reading)) {
+                return false;
             }
         } else {
             reading = timetext::readTime(text);
         }
     } catch (const tools::InputError &error) {
-        addProblem(line, dateColumn > 0 && !m_settings.timeFormat ? dateColumn : timeColumn,
-                   error.what());
+        addProblem(line, timeColumn, error.what());
         return false;
     }
     if (!m_shape) {
@@ -354,9 +484,8 @@ bool CsvBarReader::readTime(std::int64_t &ms, bool &zoned, bool &pending)
                 if (!m_ambiguous) {
                     m_ambiguous = Problem{
                         line, dateColumn > 0 ? dateColumn : timeColumn,
-                        quoted(dateColumn > 0 ? m_fields[static_cast<std::size_t>(dateColumn - 1)]
-                                              : text) +
-                            " reads as " + dateText(reading.ms) + " (mm/dd/yyyy) or as " +
+                        quoted(dateColumn > 0 ? textOf(Field::Date) : text) + " reads as " +
+                            dateText(reading.ms) + " (mm/dd/yyyy) or as " +
                             dateText(*reading.dayFirstMs) +
                             " (dd/mm/yyyy), and no date of the column settles which; "
                             "--time-format \"%m/%d/%Y\" or \"%d/%m/%Y\" (with \" %H:%M\" for a "
@@ -430,10 +559,18 @@ bool CsvBarReader::toUtc(std::int64_t &ms, std::uint64_t line)
                        ": its clocks skip it");
         return false;
     }
-    // Where the clocks go back, the later reading when the earlier would not follow the bar
-    // before it.
-    ms = instants.count == 2 && m_previous && *m_previous >= instants.earliest ? instants.latest
-                                                                               : instants.earliest;
+    // Where the clocks go back, the reading that follows the bar before it in the input's
+    // direction: the earlier one when it does, in either direction; before the direction is
+    // known, the one nearer to that bar.
+    ms = instants.earliest;
+    if (instants.count == 2 && m_previous) {
+        const std::int64_t previous = *m_previous;
+        const bool later = m_direction > 0 ? instants.earliest <= previous
+                           : m_direction < 0
+                               ? instants.latest < previous
+                               : instants.latest - previous < previous - instants.earliest;
+        ms = later ? instants.latest : instants.earliest;
+    }
     return true;
 }
 
@@ -465,31 +602,69 @@ bool CsvBarReader::place(std::int64_t ms, std::uint64_t line)
 
 bool CsvBarReader::readNumber(Field field, double &value)
 {
-    const int at = column(field);
-    std::string_view text = m_fields[static_cast<std::size_t>(at - 1)];
-    const char decimal = m_layout->decimal;
-    char copy[64];
-    if (decimal == ',' && text.size() < sizeof copy) {
-        if (text.find('.') != std::string_view::npos) {
-            addProblem(m_line, at,
-                       quoted(text) + " has a decimal point, but the decimal mark is ','" +
-                           (m_settings.decimal ? " (given)" : " (detected)") +
-                           "; --decimal . sets it");
-            return false;
-        }
-        std::memcpy(copy, text.data(), text.size());
-        std::replace(copy, copy + text.size(), ',', '.');
-        text = std::string_view(copy, text.size());
+    // Plain numbers are read here at once; the rest (a plus, grouped thousands, a suffix, a
+    // zero that may have underflowed, a decimal mark still open, no number) below.
+    const std::string_view text = textOf(field);
+    const char *const end = text.data() + text.size();
+    const auto [stop, error] = fast_float::from_chars_advanced(
+        text.data(), end, value,
+        fast_float::parse_options(fast_float::chars_format::general, m_layout->decimal));
+    if (error == std::errc() && stop == end && value != 0 && std::isfinite(value) &&
+        m_layout->decimalHow != csv::Layout::Settled::Assumed) {
+        return true;
     }
+    const int at = column(field);
+    const char decimal = m_layout->decimal;
+    std::string_view grouping;
     try {
-        value = bartext::readNumber(text);
-    } catch (const tools::InputError &error) {
+        value = numbertext::readNumber(text, decimal, field == Field::Volume, grouping);
+    } catch (const tools::InputError &problem) {
+        const bool point = decimal == ',' && text.find('.') != std::string_view::npos;
         const bool comma = decimal == '.' && text.find(',') != std::string_view::npos;
         addProblem(m_line, at,
-                   std::string(error.what()) +
-                       (comma ? "; --decimal , reads a decimal comma" : ""));
+                   point ? quoted(text) + " has a decimal point, but the decimal mark is ','" +
+                               (m_settings.decimal ? " (given)" : " (detected)") +
+                               "; --decimal . sets it"
+                         : std::string(problem.what()) +
+                               (comma ? "; --decimal , reads a decimal comma" : ""));
         return false;
     }
+    return (grouping.empty() && m_layout->decimalHow != csv::Layout::Settled::Assumed) ||
+           checkMarks(field, text, grouping);
+}
+
+// What the quick path leaves to check: one mark grouping the thousands of a column, and a
+// decimal mark that the first records did not settle.
+bool CsvBarReader::checkMarks(Field field, std::string_view text, std::string_view grouping)
+{
+    const int at = column(field);
+    if (m_layout->decimalHow == csv::Layout::Settled::Assumed) {
+        const numbertext::Mark mark = numbertext::decimalMark(text, field == Field::Volume);
+        if (mark == numbertext::Mark::Either) {
+            addProblem(m_line, at,
+                       quoted(text) + " reads two ways, with the mark grouping thousands or as the "
+                                      "decimal mark, and no number before it settles which; "
+                                      "--decimal . or --decimal , settles it");
+            return false;
+        }
+        if (mark == numbertext::Mark::Point) {
+            m_layout->decimalHow = csv::Layout::Settled::Detected;
+            m_quick.emplace(*m_layout);
+        }
+    }
+    auto &[used, line] = m_grouping[static_cast<std::size_t>(field)];
+    if (grouping.empty() || grouping == used) {
+        return true;
+    }
+    if (!used.empty()) {
+        addProblem(m_line, at,
+                   quoted(text) + " groups thousands with " + quoted(grouping) + ", but " +
+                       lineText(line) + " groups them with " + quoted(used) +
+                       "; a column groups them one way");
+        return false;
+    }
+    used = grouping;
+    line = m_line;
     return true;
 }
 
@@ -526,10 +701,15 @@ std::vector<std::string> CsvBarReader::settings() const
     }
     const csv::Layout &layout = *m_layout;
     const auto how = [](bool given) { return given ? " (given)" : " (detected)"; };
+    if (const std::string encoding = m_input.encodingName(); !encoding.empty()) {
+        lines.push_back("encoding: " + encoding + " (detected by its byte order mark)");
+    }
     lines.push_back("delimiter: " + csv::delimiterName(layout.delimiter) +
                     how(m_settings.delimiter.has_value()));
     lines.push_back("decimal mark: '" + std::string(1, layout.decimal) + "'" +
-                    how(m_settings.decimal.has_value()));
+                    (layout.decimalHow == csv::Layout::Settled::Given      ? " (given)"
+                     : layout.decimalHow == csv::Layout::Settled::Detected ? " (detected)"
+                                                                           : " (assumed)"));
     if (m_settings.skip > 0) {
         lines.push_back("skipped: lines 1 to " + std::to_string(m_settings.skip) + " (given)");
     }
@@ -597,6 +777,13 @@ std::vector<std::string> CsvBarReader::notes() const
     }
     if (m_reversed) {
         notes.push_back("the input runs newest-first; its bars are stored oldest-first");
+    }
+    if (m_holidays > 0) {
+        notes.push_back(std::to_string(m_holidays) +
+                        (m_holidays == 1 ? " line was" : " lines were") +
+                        " skipped for holding no price (every price empty, null or NaN), the "
+                        "first of them " +
+                        lineText(m_firstHoliday));
     }
     return notes;
 }
