@@ -172,6 +172,10 @@ frmQuelm::frmQuelm(std::unique_ptr<DataFileComponent> component, Notifier &notif
     setTabOrder(cmdBuild, txtSize);
     cmdBuild->setFocus();
     connect(cmdBuild, &QPushButton::clicked, this, &frmQuelm::cmdBuild_Click);
+    // When the Windows session ends, Qt says so only through aboutToQuit, and Windows may end
+    // the process as soon as that returns: no close event comes, and a close asked for while a
+    // report box is open would wait for the box. So the files are released right then.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &frmQuelm::Form_Unload);
 
     Form_Load();
 }

@@ -1,6 +1,7 @@
 # Cross-compiles for 64-bit Windows with MinGW-w64 (the POSIX-threads compilers, which
 # std::thread and std::mutex need), linking the C and C++ runtimes in statically so that the
-# programs and the data file DLL run without MinGW's DLLs beside them.
+# programs, the DLLs and the plugins (Qt's platform plugin among them) run without MinGW's DLLs
+# beside them.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -17,6 +18,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Tests and other programs the build runs are started through Wine.
 find_program(QUELM_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)

@@ -58,6 +58,7 @@ class TestBuilderWindow : public WindowTest
     Q_OBJECT
 
 private slots:
+    void runsInTheLocaleItWasGiven();
     void startsWithTheFirstContents();
     void placesEachControl_data();
     void placesEachControl();
@@ -89,6 +90,14 @@ void TestBuilderWindow::build(const QString &text)
 {
     child<QLineEdit>("txtSize")->setText(text);
     window->cmdBuild_Click();
+}
+
+void TestBuilderWindow::runsInTheLocaleItWasGiven()
+{
+    const QString expected = qEnvironmentVariable("QUELM_TEST_DECIMAL_POINT");
+    if (expected.isEmpty())
+        QSKIP("this run names no decimal separator");
+    QCOMPARE(QLocale::system().decimalPoint(), expected);
 }
 
 void TestBuilderWindow::startsWithTheFirstContents()

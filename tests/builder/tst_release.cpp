@@ -7,11 +7,20 @@
 #include <QWindow>
 #include <limits>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 class TestRelease : public WindowTest
 {
     Q_OBJECT
 
 private slots:
+#ifdef Q_OS_WIN
+    // First: Qt emits aboutToQuit once per process, for the end of a session and for the
+    // quit case below alike.
+    void releasesWhenTheSessionEndsDuringAReport();
+#endif
     void releasesEveryNumberOfTheRun_data();
     void releasesEveryNumberOfTheRun();
     void loopsOnFromWhatTheComponentWrote_data();
@@ -145,6 +154,28 @@ void TestRelease::releasesOnceWhateverClosesTheWindow()
     window.reset();
     QCOMPARE(log->closed(), oneTo(3));
 }
+
+#ifdef Q_OS_WIN
+// Windows ends the process soon after the window has answered WM_ENDSESSION; by then the files
+// must be released, also while a report box holds the build open.
+void TestRelease::releasesWhenTheSessionEndsDuringAReport()
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    buildTimes(2);
+    const auto hwnd = reinterpret_cast<HWND>(window->winId());
+    std::vector<std::int32_t> releasedBeforeTheBoxCloses;
+    notifier.onMessage = [&](const RecordingNotifier::Message &) {
+        QCOMPARE(SendMessageW(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), LRESULT(1));
+        SendMessageW(hwnd, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        releasedBeforeTheBoxCloses = log->closed();
+    };
+    window->cmdBuild_Click();
+    QCOMPARE(releasedBeforeTheBoxCloses, oneTo(3));
+    window.reset();
+    QCOMPARE(log->closed(), oneTo(3));
+}
+#endif
 
 QTEST_MAIN(TestRelease)
 #include "tst_release.moc"
