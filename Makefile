@@ -118,7 +118,7 @@ test-windows-gui: build-windows-gui
 		env $(WINE_GUI_VARS) timeout 120 $(WINESERVER) --wait && \
 		touch $(WINDOWS_GUI_DIR)/wineprefix/.ready; }
 	cd $(WINDOWS_GUI_DIR) && env $(WINE_GUI_VARS) \
-		xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" ctest -L window --output-on-failure
+		xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" $(WINE_CTEST) -L window
 
 package-windows: build-windows-gui
 	scripts/package-windows $(WINDOWS_GUI_DIR) $(WINDOWS_ZIP)
