@@ -14,19 +14,10 @@ wine=$1
 quelm=$(realpath "$2")
 inspect=$(realpath "$3")
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
 # Wine starts slowly the first time in a prefix.
 limit=60
 # shellcheck source=x11-support.sh
 . "$here/x11-support.sh"
-program_log=$work/quelm.log
-
-cleanup() {
-  stop "$program_pid"
-  stop "$xvfb_pid"
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 [ -n "${WINEPREFIX:-}" ] || die "WINEPREFIX is not set; make test-windows-gui makes the prefix"
 [ -n "${DISPLAY:-}" ] || start_x_server

@@ -1,12 +1,14 @@
 # What the tests that drive a program in a real X server share; sourced by them.
 # Every wait has a limit ($limit seconds) and fails the test when it runs out; none is a fixed
-# pause. The sourcing script sets `work` (a scratch folder), `program_pid` once the program
-# runs, and `program_log` to the file holding the program's output.
+# pause. It gives the sourcing script `work`, a scratch folder removed at exit, and
+# `program_log`, the file for the program's output; the script sets `program_pid` once the
+# program runs. At exit the program and the X server started here are stopped.
 
 limit=${limit:-20}
 xvfb_pid=
 program_pid=
-program_log=
+work=$(mktemp -d)
+program_log=$work/quelm.log
 
 # exited <pid>: true once the child has ended (gone, or a zombie waiting to be reaped).
 exited() {
@@ -92,3 +94,10 @@ wait_for_exit() {
   wait "$program_pid" || program_status=$?
   program_pid=
 }
+
+cleanup() {
+  stop "$program_pid"
+  stop "$xvfb_pid"
+  rm -rf "$work"
+}
+trap cleanup EXIT

@@ -11,17 +11,8 @@ quelm=$1
 inspect=$2
 screenshot=$3
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
 # shellcheck source=x11-support.sh
 . "$here/x11-support.sh"
-program_log=$work/quelm.log
-
-cleanup() {
-  stop "$program_pid"
-  stop "$xvfb_pid"
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 start_x_server
 
