@@ -89,7 +89,7 @@ bench-csv: deps
 	$(CSV_BENCH)
 
 # The window for Windows: the whole project cross-built against a Qt for MinGW-w64 that
-# scripts/build-qt-mingw builds once from Debian's own Qt source (33 minutes on 2 idle cores;
+# scripts/build-qt-mingw builds once from Debian's own Qt source (29 to 33 minutes on 2 idle cores;
 # cached under ~/.cache/quelm after that). Qt's own toolchain file finds that Qt and hands on
 # to the project's.
 WINDOWS_GUI_DIR ?= build-windows-gui
