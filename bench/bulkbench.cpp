@@ -292,51 +292,40 @@ void printBulkFigures(const FigureReporter &results, const std::vector<Place> &p
     for (const Place &place : places) {
         const std::string read = "bulk_read/" + place.name;
         const std::string flushed = "bulk_append_flushed/" + place.name;
-        const auto oursFlushed = results.medianNs(flushed);
-        const auto bareFlushed = results.counter(flushed, "pwrite_fdatasync_us");
-        const auto toBareFlushed = results.medianRatio(flushed, "pwrite_fdatasync_us");
-        if (oursFlushed && bareFlushed && toBareFlushed) {
+        if (const auto c = results.compared(flushed, "pwrite_fdatasync_us")) {
             out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder)
-                << "): appendBars + flush " << format("%.1f ms", *oursFlushed / 1e6)
-                << ", pwrite + fdatasync " << format("%.1f ms", *bareFlushed / 1e3)
-                << "; ratio = " << format("%.2f", *toBareFlushed) << " "
-                << tally.check(GoalId::bulkAppendFlushed, *toBareFlushed) << "\n";
+                << "): appendBars + flush " << format("%.1f ms", c->oursNs / 1e6)
+                << ", pwrite + fdatasync " << format("%.1f ms", c->theirsUs / 1e3)
+                << "; ratio = " << format("%.2f", c->ratio) << " "
+                << tally.check(GoalId::bulkAppendFlushed, c->ratio) << "\n";
         }
         const std::string single = "single_appends/" + place.name;
-        const auto oursSingle = results.medianNs(single);
-        const auto bareSingle = results.counter(single, "pwrite_fdatasync_us");
-        const auto toBareSingle = results.medianRatio(single, "pwrite_fdatasync_us");
-        if (oursSingle && bareSingle && toBareSingle) {
+        if (const auto c = results.compared(single, "pwrite_fdatasync_us")) {
             out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder)
-                << "): 10^4 appendBar + one flush " << format("%.2f ms", *oursSingle / 1e6)
-                << ", 10^4 pwrite + one fdatasync " << format("%.2f ms", *bareSingle / 1e3)
-                << "; ratio = " << format("%.2f", *toBareSingle) << " "
-                << tally.check(GoalId::singleAppendsFlushed, *toBareSingle) << "\n";
+                << "): 10^4 appendBar + one flush " << format("%.2f ms", c->oursNs / 1e6)
+                << ", 10^4 pwrite + one fdatasync " << format("%.2f ms", c->theirsUs / 1e3)
+                << "; ratio = " << format("%.2f", c->ratio) << " "
+                << tally.check(GoalId::singleAppendsFlushed, c->ratio) << "\n";
         }
         const std::string many = "single_appends_unflushed/" + place.name;
-        const auto oursMany = results.medianNs(many);
-        const auto bareMany = results.counter(many, "pwrite_us");
-        const auto toBareMany = results.medianRatio(many, "pwrite_us");
-        if (oursMany && bareMany && toBareMany) {
+        if (const auto c = results.compared(many, "pwrite_us")) {
             out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder)
                 << "): 10^6 appendBar, no flush (a fold every "
                 << std::to_string(quelm::format::maxTailBars) << " bars) "
-                << format("%.1f ms", *oursMany / 1e6) << ", 10^6 pwrite of a record "
-                << format("%.1f ms", *bareMany / 1e3) << "; ratio = " << format("%.2f", *toBareMany)
+                << format("%.1f ms", c->oursNs / 1e6) << ", 10^6 pwrite of a record "
+                << format("%.1f ms", c->theirsUs / 1e3) << "; ratio = " << format("%.2f", c->ratio)
                 << "\n";
         }
-        const auto reading = results.medianNs(read);
-        const auto pread = results.counter(read, "pread_us");
+        const auto reading = results.compared(read, "pread_us");
         const auto mapped = results.counter(read, "mmap_us");
-        const auto toPread = results.medianRatio(read, "pread_us");
-        if (reading && pread && mapped && toPread) {
+        if (reading && mapped) {
             out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder)
-                << "): readBars " << format("%.1f ms", *reading / 1e6) << ", pread "
-                << format("%.1f ms", *pread / 1e3) << ", mmap + copy "
+                << "): readBars " << format("%.1f ms", reading->oursNs / 1e6) << ", pread "
+                << format("%.1f ms", reading->theirsUs / 1e3) << ", mmap + copy "
                 << format("%.1f ms", *mapped / 1e3)
-                << "; readBars / pread = " << format("%.2f", *toPread) << " "
-                << tally.check(GoalId::bulkRead, *toPread)
-                << ", mmap + copy / pread = " << format("%.2f", *mapped / *pread) << "\n";
+                << "; readBars / pread = " << format("%.2f", reading->ratio) << " "
+                << tally.check(GoalId::bulkRead, reading->ratio)
+                << ", mmap + copy / pread = " << format("%.2f", *mapped / reading->theirsUs) << "\n";
         }
     }
 }

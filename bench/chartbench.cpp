@@ -107,15 +107,12 @@ void printChartFigures(const FigureReporter &results, const std::vector<Place> &
         << "), warm page cache, against readBars of the same chunks alone\n";
     for (const Place &place : places) {
         const std::string name = "chart/" + place.name;
-        const auto ours = results.medianNs(name);
-        const auto read = results.counter(name, "readbars_us");
-        const auto ratio = results.medianRatio(name, "readbars_us");
-        if (ours && read && ratio) {
+        if (const auto c = results.compared(name, "readbars_us")) {
             out << "  " << place.name << " (" << testsupport::fileSystemName(place.folder)
-                << "): chart " << format("%.1f ms", *ours / 1e6) << ", readBars "
-                << format("%.1f ms", *read / 1e3)
-                << "; chart / readBars = " << format("%.2f", *ratio) << " "
-                << tally.check(GoalId::chartAgainstRead, *ratio) << "\n";
+                << "): chart " << format("%.1f ms", c->oursNs / 1e6) << ", readBars "
+                << format("%.1f ms", c->theirsUs / 1e3)
+                << "; chart / readBars = " << format("%.2f", c->ratio) << " "
+                << tally.check(GoalId::chartAgainstRead, c->ratio) << "\n";
         }
     }
 }

@@ -83,6 +83,18 @@ std::optional<double> FigureReporter::medianRatio(const std::string &name,
     return median(ratios);
 }
 
+std::optional<FigureReporter::Comparison>
+FigureReporter::compared(const std::string &name, const std::string &counterName) const
+{
+    const auto ours = medianNs(name);
+    const auto theirs = counter(name, counterName);
+    const auto ratio = medianRatio(name, counterName);
+    if (!ours || !theirs || !ratio) {
+        return std::nullopt;
+    }
+    return Comparison{*ours, *theirs, *ratio};
+}
+
 std::string format(const char *pattern, double value)
 {
     char text[64];

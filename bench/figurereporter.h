@@ -30,6 +30,17 @@ public:
     std::optional<double> medianRatio(const std::string &name,
                                       const std::string &counterName) const;
 
+    // A benchmark's median time beside the median of a peer's time it counted (in
+    // microseconds) and their median ratio; nothing unless all three are there.
+    struct Comparison
+    {
+        double oursNs;
+        double theirsUs;
+        double ratio;
+    };
+    std::optional<Comparison> compared(const std::string &name,
+                                       const std::string &counterName) const;
+
 private:
     struct Result
     {
