@@ -2,6 +2,7 @@
 // against the axes, the labels, the failures, and (on Linux) the picture a real renderer makes.
 
 #include "commandtest.h"
+#include "namedpipe.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -289,9 +290,11 @@ TEST_P(EndsAsItShould, WithItsStatusAndMessage)
     const auto file = makeDataFile(scratch.path(), 5, countingBars(3)).string();
     const auto empty = makeDataFile(scratch.path(), 5).string();
     const auto out = (scratch.path() / "out.svg").string();
+    const NamedPipe pipe(scratch.path());
     const std::map<std::string, std::string> stands = {
         {"FILE", file},
         {"EMPTY", empty},
+        {"PIPE", pipe.path().string()},
         {"FILE-AGAIN",
          (std::filesystem::path(file).parent_path() / "." / std::filesystem::path(file).filename())
              .string()},
@@ -329,6 +332,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "the file's bars run from 2026-12-07T06:01:00.000Z to 2026-12-07T06:03:00.000Z"},
         Outcome{"NotADataFile", {"."}, 1, "not a regular file: a folder"},
         Outcome{"ADevice", {"DEVICE"}, 1, "not a regular file: a device"},
+        Outcome{"ANamedPipe", {"PIPE"}, 1, "not a regular file: a named pipe"},
         Outcome{"OverTheDataFile", {"FILE", "-o", "FILE-AGAIN"}, 2, "would replace the data file"},
         Outcome{"FromInTheZone",
                 {"FILE", "--from", "2026-12-07 07:02", "--tz", "+01:00"},
